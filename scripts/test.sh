@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the given preset from scratch and runs every test:
+# the whole suite with its services, then the ALSA sequencer tests inside a small VM
+# (a kernel with the sequencer), when the alsa-vm tool is beside this checkout.
+set -euo pipefail
+
+preset="${1:-default}"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+
+rm -rf "build/$preset"
+scripts/setup.sh "$preset"
+scripts/with-test-services.sh ctest --preset "$preset"
+
+alsa_vm="$root/../shared/tools/alsa-vm/alsa-vm"
+if ctest --preset "$preset" -N -L alsa | grep -q "Test *#"; then
+  if [ -x "$alsa_vm" ] || [ -f "$alsa_vm" ]; then
+    bash "$alsa_vm" --timeout 900 -- ctest --preset "$preset" -L alsa
+  else
+    echo "alsa-vm is not beside this checkout: the ALSA sequencer tests ran without a sequencer only."
+  fi
+fi

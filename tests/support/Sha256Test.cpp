@@ -1,0 +1,19 @@
+#include "support/HexString.h"
+#include "support/Sha256.h"
+
+#include <gtest/gtest.h>
+
+namespace varnello {
+namespace {
+
+TEST(Sha256, MatchesTheFips180Vectors) {
+    EXPECT_EQ(hexString(sha256("")),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(hexString(sha256("abc")),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(hexString(sha256("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+} // namespace
+} // namespace varnello
