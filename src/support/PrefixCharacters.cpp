@@ -1,11 +1,10 @@
 #include "support/PrefixCharacters.h"
 
-#include <unicode/brkiter.h>
-#include <unicode/utext.h>
-
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <unicode/brkiter.h>
+#include <unicode/utext.h>
 
 namespace varnello {
 namespace {

@@ -1,7 +1,6 @@
 #include "support/Sha256.h"
 
 #include <openssl/evp.h>
-
 #include <stdexcept>
 
 namespace varnello {

@@ -44,8 +44,8 @@ std::string removingControlScalars(std::string_view text) {
         if (scalar >= 0 && isControlScalar(static_cast<char32_t>(scalar))) {
             continue;
         }
-        kept.append(text.substr(static_cast<std::size_t>(start),
-                                static_cast<std::size_t>(offset - start)));
+        kept.append(
+            text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(offset - start)));
     }
     return kept;
 }

@@ -1,8 +1,7 @@
 #include "support/Uuid.h"
 
-#include <uuid/uuid.h>
-
 #include <cstring>
+#include <uuid/uuid.h>
 
 namespace varnello {
 

@@ -11,8 +11,13 @@ std::vector<std::uint8_t> bytesOf(std::string_view text) {
 
 TEST(Base64, RoundTripsTheRfc4648Vectors) {
     const std::pair<std::string_view, std::string_view> vectors[] = {
-        {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},         {"foo", "Zm9v"},
-        {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+        {"", ""},
+        {"f", "Zg=="},
+        {"fo", "Zm8="},
+        {"foo", "Zm9v"},
+        {"foob", "Zm9vYg=="},
+        {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"},
     };
     for (const auto& [plain, encoded] : vectors) {
         EXPECT_EQ(base64Encode(bytesOf(plain)), encoded);

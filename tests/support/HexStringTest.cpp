@@ -1,7 +1,6 @@
 #include "support/HexString.h"
 
 #include <gtest/gtest.h>
-
 #include <vector>
 
 namespace varnello {

@@ -12,7 +12,8 @@ struct Case {
 };
 
 TEST(PrefixCharacters, CutsWholeGraphemeClusters) {
-    const std::string familyEmoji = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";
+    const std::string familyEmoji =
+        "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";
     const std::string eAcute = "e\xCC\x81"; // e + combining acute
     const std::string flag = "\xF0\x9F\x87\xB3\xF0\x9F\x87\xB1";
     const Case cases[] = {
@@ -38,7 +39,9 @@ TEST(PrefixCharacters, CountsCharactersNotBytes) {
     EXPECT_EQ(characterCount(emoji), 255u);
     EXPECT_EQ(prefixCharacters(emoji, 255), emoji);
     EXPECT_EQ(characterCount(emoji, 2), 2u);
-    EXPECT_EQ(characterCount("/\xCC\x81" "a"), 2u);
+    EXPECT_EQ(characterCount("/\xCC\x81"
+                             "a"),
+              2u);
     EXPECT_EQ(prefixCharacters(std::string(300, 'x'), 255), std::string(255, 'x'));
 }
 

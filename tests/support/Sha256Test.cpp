@@ -1,5 +1,6 @@
-#include "support/HexString.h"
 #include "support/Sha256.h"
+
+#include "support/HexString.h"
 
 #include <gtest/gtest.h>
 

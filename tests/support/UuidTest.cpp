@@ -1,7 +1,6 @@
 #include "support/Uuid.h"
 
 #include <gtest/gtest.h>
-
 #include <set>
 
 namespace varnello {
