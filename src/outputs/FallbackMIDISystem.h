@@ -1,0 +1,38 @@
+#pragma once
+
+#include "outputs/MIDISystem.h"
+
+#include <memory>
+
+namespace varnello {
+
+// Uses the preferred MIDI system when it can create a client, otherwise the
+// fallback; when neither can, reports the preferred one's failure. The first
+// client created settles which one serves every later call. Not thread-safe:
+// one caller at a time.
+class FallbackMIDISystem final : public MIDISystem {
+public:
+    FallbackMIDISystem(std::unique_ptr<MIDISystem> preferred, std::unique_ptr<MIDISystem> fallback);
+
+    MIDIStatus createClient(std::string_view name, MIDIClientRef& client) override;
+    MIDIStatus createSource(MIDIClientRef client, std::string_view name,
+                            MIDIEndpointRef& endpoint) override;
+    MIDIStatus setStringProperty(MIDIEndpointRef endpoint, MIDIStringProperty property,
+                                 std::string_view value) override;
+    MIDIStatus setIntegerProperty(MIDIEndpointRef endpoint, MIDIIntegerProperty property,
+                                  std::int32_t value) override;
+    MIDIStatus emit(MIDIEndpointRef endpoint, MIDITimeStamp timeStamp,
+                    std::span<const std::uint8_t> bytes) override;
+    void disposeEndpoint(MIDIEndpointRef endpoint) noexcept override;
+    void disposeClient(MIDIClientRef client) noexcept override;
+    MIDITimeStamp currentHostTime() const noexcept override;
+
+private:
+    MIDISystem& serving() const noexcept;
+
+    std::unique_ptr<MIDISystem> preferred_;
+    std::unique_ptr<MIDISystem> fallback_;
+    MIDISystem* chosen_ = nullptr;
+};
+
+} // namespace varnello
