@@ -1,0 +1,25 @@
+#include "ledger/CommandLedgerLockError.h"
+
+namespace varnello {
+
+namespace {
+
+const char* text(CommandLedgerLockError::Code code) noexcept {
+    switch (code) {
+    case CommandLedgerLockError::Code::alreadyInUse:
+        return "Another Varnello Bridge is already using the command ledger.";
+    }
+    return "Another Varnello Bridge is already using the command ledger.";
+}
+
+} // namespace
+
+std::string_view CommandLedgerLockError::message() const noexcept {
+    return text(code_);
+}
+
+const char* CommandLedgerLockError::what() const noexcept {
+    return text(code_);
+}
+
+} // namespace varnello
