@@ -1,0 +1,230 @@
+#include "server/BridgeClientSession.h"
+
+#include "protocol/TessaroBridgeFrameCodec.h"
+
+#include <cassert>
+#include <exception>
+#include <utility>
+
+namespace varnello {
+
+BridgeClientSession::BridgeClientSession(Executor& queue, Uuid id,
+                                         std::shared_ptr<TcpConnection> connection,
+                                         TessaroBridgeHello bridgeHello,
+                                         BridgeCommandHandler commandHandler)
+    : queue_(queue), id_(id), connection_(std::move(connection)),
+      bridgeHello_(std::move(bridgeHello)), commandHandler_(std::move(commandHandler)) {}
+
+void BridgeClientSession::start() {
+    assert(queue_.isCurrent());
+    std::weak_ptr<BridgeClientSession> weak = weak_from_this();
+    connection_->setStateUpdateHandler(
+        [weak](TcpConnection::State state, const std::optional<TransportError>&) {
+            if (auto self = weak.lock()) {
+                self->handleState(state);
+            }
+        });
+    connection_->start();
+}
+
+void BridgeClientSession::handleState(TcpConnection::State state) {
+    assert(queue_.isCurrent());
+    switch (state) {
+    case TcpConnection::State::ready:
+        // The bridge speaks first: its hello goes out before the first read.
+        sendMessage(bridgeHello_, {});
+        if (!didCancel_) {
+            receiveNext();
+        }
+        break;
+    case TcpConnection::State::failed:
+    case TcpConnection::State::cancelled:
+        finish();
+        break;
+    default:
+        break;
+    }
+}
+
+void BridgeClientSession::receiveNext() {
+    std::weak_ptr<BridgeClientSession> weak = weak_from_this();
+    connection_->receive(1, maximumReadBytes,
+                         [weak](std::vector<std::uint8_t> content, bool isComplete,
+                                const std::optional<TransportError>& error) {
+                             if (auto self = weak.lock()) {
+                                 self->handleReceived(content, isComplete, error.has_value());
+                             }
+                         });
+}
+
+void BridgeClientSession::handleReceived(const std::vector<std::uint8_t>& content, bool isComplete,
+                                         bool hasError) {
+    assert(queue_.isCurrent());
+    if (didCancel_ || didFinish_) {
+        return;
+    }
+    if (!content.empty()) {
+        std::vector<TessaroBridgeMessage> messages;
+        try {
+            messages = decoder_.append(content);
+        } catch (const std::exception&) {
+            close();
+            return;
+        }
+        for (const auto& message : messages) {
+            handleMessage(message);
+            if (didCancel_ || didFinish_) {
+                return;
+            }
+        }
+    }
+    if (!isComplete && !hasError) {
+        receiveNext();
+        return;
+    }
+    if (hasError) {
+        close();
+        return;
+    }
+    // A half-close still gets the answers to what it sent before.
+    finish();
+    if (sendInFlight_) {
+        cancelWhenDrained_ = true;
+    } else {
+        cancelConnection();
+    }
+}
+
+void BridgeClientSession::handleMessage(const TessaroBridgeMessage& message) {
+    switch (message.type()) {
+    case TessaroBridgeMessage::MessageType::hello: {
+        const auto& hello = *message.bodyIf<TessaroBridgeHello>();
+        if (didReceiveClientHello_ || hello.role() != TessaroBridgePeerRole::tessaro) {
+            close();
+            return;
+        }
+        tessaroHello_ = hello;
+        didReceiveClientHello_ = true;
+        return;
+    }
+    case TessaroBridgeMessage::MessageType::command: {
+        const auto& command = *message.bodyIf<TessaroBridgeCommand>();
+        if (!didReceiveClientHello_) {
+            sendMessage(TessaroBridgeAcknowledgement{command.id, TessaroBridgeAckStatus::rejected,
+                                                     helloRequiredDetail},
+                        {});
+            return;
+        }
+        sendMessage(commandHandler_(command), {});
+        return;
+    }
+    case TessaroBridgeMessage::MessageType::acknowledgement:
+    case TessaroBridgeMessage::MessageType::agentRequest:
+        close();
+        return;
+    case TessaroBridgeMessage::MessageType::agentResponse:
+        if (!didReceiveClientHello_) {
+            close();
+            return;
+        }
+        if (onAgentResponse) {
+            onAgentResponse(*message.bodyIf<TessaroBridgeAgentResponse>());
+        }
+        return;
+    }
+}
+
+void BridgeClientSession::sendMessage(const TessaroBridgeMessage& message,
+                                      FailureAction onFailure) {
+    assert(queue_.isCurrent());
+    if (didCancel_ || didFinish_) {
+        if (onFailure) {
+            onFailure();
+        }
+        return;
+    }
+    std::vector<std::uint8_t> frame;
+    try {
+        frame = encodeFrame(message);
+    } catch (const std::exception&) {
+        close();
+        if (onFailure) {
+            onFailure();
+        }
+        return;
+    }
+    outgoing_.push_back(Outgoing{std::move(frame), std::move(onFailure)});
+    if (!sendInFlight_) {
+        sendFront();
+    }
+}
+
+void BridgeClientSession::sendFront() {
+    Outgoing next = std::move(outgoing_.front());
+    outgoing_.pop_front();
+    sendInFlight_ = true;
+    // Held strongly until the send completes, so that answers queued before a
+    // half-close still go out after the session has left the registry.
+    connection_->send(std::move(next.frame),
+                      [self = shared_from_this(), onFailure = std::move(next.onFailure)](
+                          const std::optional<TransportError>& error) {
+                          self->handleSendCompletion(error.has_value(), onFailure);
+                      });
+}
+
+void BridgeClientSession::handleSendCompletion(bool hasError, const FailureAction& onFailure) {
+    assert(queue_.isCurrent());
+    sendInFlight_ = false;
+    if (hasError) {
+        close();
+        failQueuedSends();
+        if (onFailure) {
+            onFailure();
+        }
+        return;
+    }
+    if (!outgoing_.empty() && !didCancel_) {
+        sendFront();
+    } else if (cancelWhenDrained_) {
+        cancelConnection();
+    }
+}
+
+void BridgeClientSession::failQueuedSends() {
+    auto failed = std::move(outgoing_);
+    outgoing_.clear();
+    for (auto& item : failed) {
+        if (item.onFailure) {
+            item.onFailure();
+        }
+    }
+}
+
+void BridgeClientSession::cancelConnection() {
+    if (!didCancel_) {
+        didCancel_ = true;
+        connection_->cancel();
+    }
+}
+
+void BridgeClientSession::finish() {
+    assert(queue_.isCurrent());
+    if (didFinish_) {
+        return;
+    }
+    didFinish_ = true;
+    if (onFinished) {
+        onFinished(id_);
+    }
+}
+
+void BridgeClientSession::close() {
+    assert(queue_.isCurrent());
+    cancelConnection();
+    finish();
+    if (!sendInFlight_) {
+        failQueuedSends();
+    }
+}
+
+} // namespace varnello

@@ -1,0 +1,100 @@
+#pragma once
+
+#include "protocol/TessaroBridgeAcknowledgement.h"
+#include "protocol/TessaroBridgeAgentResponse.h"
+#include "protocol/TessaroBridgeCommand.h"
+#include "protocol/TessaroBridgeFrameDecoder.h"
+#include "protocol/TessaroBridgeHello.h"
+#include "protocol/TessaroBridgeMessage.h"
+#include "server/TcpConnection.h"
+#include "support/Executor.h"
+#include "support/Uuid.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace varnello {
+
+// Executes one command and says what became of it. Called on the server
+// queue; must not throw (every failure is an acknowledgement).
+using BridgeCommandHandler =
+    std::function<TessaroBridgeAcknowledgement(const TessaroBridgeCommand& command)>;
+
+// One iPad connection: sends the bridge's hello first, requires the iPad's
+// hello, answers each command with the handler's acknowledgement, and passes
+// agent responses on. Any protocol violation closes the connection. Owned by
+// the server's registry; server queue only.
+class BridgeClientSession : public std::enable_shared_from_this<BridgeClientSession> {
+public:
+    using FinishedHandler = std::function<void(const Uuid& id)>;
+    using AgentResponseHandler = std::function<void(const TessaroBridgeAgentResponse& response)>;
+    using FailureAction = std::function<void()>;
+
+    // The largest read: one maximal frame, its 4-byte prefix included.
+    static constexpr std::size_t maximumReadBytes = 65540;
+    static constexpr const char* helloRequiredDetail = "Send a valid Varnello hello first.";
+
+    BridgeClientSession(Executor& queue, Uuid id, std::shared_ptr<TcpConnection> connection,
+                        TessaroBridgeHello bridgeHello, BridgeCommandHandler commandHandler);
+
+    // Set before start.
+    FinishedHandler onFinished;
+    AgentResponseHandler onAgentResponse;
+
+    // Installs the connection's state handler (holding this session weakly)
+    // and starts the connection.
+    void start();
+
+    const Uuid& id() const noexcept { return id_; }
+    // The iPad's hello once accepted.
+    const std::optional<TessaroBridgeHello>& tessaroHello() const noexcept { return tessaroHello_; }
+    bool didFinish() const noexcept { return didFinish_; }
+
+    // Frames the message and sends it after those sent before, one send in
+    // flight at a time. When it cannot be framed or sent, or the session has
+    // finished, the session closes and then onFailure runs.
+    void sendMessage(const TessaroBridgeMessage& message, FailureAction onFailure);
+
+    // Calls onFinished once.
+    void finish();
+    // Cancels the connection, then finishes.
+    void close();
+
+private:
+    struct Outgoing {
+        std::vector<std::uint8_t> frame;
+        FailureAction onFailure;
+    };
+
+    void handleState(TcpConnection::State state);
+    void receiveNext();
+    void handleReceived(const std::vector<std::uint8_t>& content, bool isComplete, bool hasError);
+    void handleMessage(const TessaroBridgeMessage& message);
+    void sendFront();
+    void handleSendCompletion(bool hasError, const FailureAction& onFailure);
+    void failQueuedSends();
+    void cancelConnection();
+
+    Executor& queue_;
+    Uuid id_;
+    std::shared_ptr<TcpConnection> connection_;
+    TessaroBridgeHello bridgeHello_;
+    BridgeCommandHandler commandHandler_;
+    TessaroBridgeFrameDecoder decoder_;
+    bool didFinish_ = false;
+    bool didReceiveClientHello_ = false;
+    std::optional<TessaroBridgeHello> tessaroHello_;
+    bool didCancel_ = false;
+    // Frames waiting for the one in flight.
+    std::deque<Outgoing> outgoing_;
+    bool sendInFlight_ = false;
+    // The peer has finished sending: the connection is cancelled once the
+    // answers already queued have gone out.
+    bool cancelWhenDrained_ = false;
+};
+
+} // namespace varnello

@@ -1,0 +1,297 @@
+#include "server/BridgeServer.h"
+
+#include "protocol/TessaroBridgeConstants.h"
+#include "protocol/TessaroBridgeHello.h"
+
+#include <algorithm>
+#include <cassert>
+#include <exception>
+#include <utility>
+
+namespace varnello {
+
+namespace {
+
+constexpr const char* unknownNetworkStatus = "Unknown network status";
+
+std::string describe(const std::optional<TransportError>& error) {
+    return error ? error->description() : std::string(unknownNetworkStatus);
+}
+
+} // namespace
+
+BridgeServer::BridgeServer(BridgeIdentity identity, BridgeCommandHandler commandHandler,
+                           BridgeServerEnvironment environment)
+    : identity_(std::move(identity)), commandHandler_(std::move(commandHandler)),
+      environment_(std::move(environment)), queue_(environment_.serverQueue),
+      router_(std::make_shared<AgentRequestRouter>(environment_.serverQueue)) {}
+
+BridgeServer::~BridgeServer() {
+    // Whatever is still open belongs to the server queue; the sessions'
+    // callbacks find the server gone and do nothing.
+    auto closeAll = [sessions = std::move(sessions_), controls = std::move(agentControlSessions_),
+                     listener = listener_, agentListener = agentControlListener_] {
+        for (const auto& session : sessions) {
+            session->close();
+        }
+        for (const auto& [id, control] : controls) {
+            control->close();
+        }
+        if (listener) {
+            listener->cancel();
+        }
+        if (agentListener) {
+            agentListener->cancel();
+        }
+    };
+    if (queue_.isCurrent()) {
+        closeAll();
+    } else {
+        queue_.post(std::move(closeAll));
+    }
+    withdrawOnMain();
+}
+
+void BridgeServer::start() {
+    assert(environment_.mainExecutor.isCurrent());
+    if (listener_) {
+        return;
+    }
+    TcpListenerParameters parameters;
+    parameters.keepalive = TcpKeepalive{};
+    parameters.allowLocalEndpointReuse = true;
+    auto listener = environment_.transport.makeListener(parameters);
+
+    std::weak_ptr<BridgeServer> weak = weak_from_this();
+    const TcpListener* reporter = listener.get();
+    listener->setStateUpdateHandler(
+        [weak, reporter](TcpListener::State state, const std::optional<TransportError>& error) {
+            if (auto self = weak.lock()) {
+                self->handleListenerState(reporter, state, error);
+            }
+        });
+    listener->setNewConnectionHandler([weak](std::shared_ptr<TcpConnection> connection) {
+        if (auto self = weak.lock()) {
+            self->acceptClientConnection(std::move(connection));
+        }
+    });
+
+    std::shared_ptr<TcpListener> agentListener;
+    startAgentControlListener(agentListener);
+
+    listener_ = listener;
+    setState(BridgeServerState::starting());
+    queue_.post([listener] { listener->start(); });
+}
+
+void BridgeServer::startAgentControlListener(std::shared_ptr<TcpListener>& created) {
+    TcpListenerParameters parameters;
+    parameters.requiredLocalEndpoint = TcpEndpoint{"127.0.0.1", agentControlPort};
+    created = environment_.transport.makeListener(parameters);
+
+    std::weak_ptr<BridgeServer> weak = weak_from_this();
+    const TcpListener* reporter = created.get();
+    created->setStateUpdateHandler(
+        [weak, reporter](TcpListener::State state, const std::optional<TransportError>&) {
+            auto self = weak.lock();
+            // A taken port only costs the Agent API; iPads are still served.
+            if (self && state == TcpListener::State::failed &&
+                self->agentControlListener_.get() == reporter) {
+                self->agentControlListener_.reset();
+            }
+        });
+    created->setNewConnectionHandler([weak](std::shared_ptr<TcpConnection> connection) {
+        if (auto self = weak.lock()) {
+            self->acceptAgentControlConnection(std::move(connection));
+        }
+    });
+    agentControlListener_ = created;
+    queue_.post([created] { created->start(); });
+}
+
+void BridgeServer::handleListenerState(const TcpListener* reporter, TcpListener::State state,
+                                       const std::optional<TransportError>& error) {
+    assert(queue_.isCurrent());
+    // A listener this server has already let go of (after a failure or stop)
+    // still reports its cancellation; that must not overwrite the state.
+    if (listener_.get() != reporter) {
+        return;
+    }
+    switch (state) {
+    case TcpListener::State::setup:
+        setState(BridgeServerState::starting());
+        return;
+    case TcpListener::State::waiting:
+        setState(BridgeServerState::waiting(describe(error)));
+        return;
+    case TcpListener::State::ready: {
+        const std::uint16_t port = listener_->port().value_or(0);
+        environment_.mainExecutor.post(
+            [publish = environment_.publishService, identity = identity_, port] {
+                if (publish) {
+                    publish(identity, port);
+                }
+            });
+        setState(BridgeServerState::ready(port));
+        return;
+    }
+    case TcpListener::State::failed: {
+        auto failed = std::move(listener_);
+        failed->cancel();
+        withdrawOnMain();
+        setState(BridgeServerState::failed(describe(error)));
+        return;
+    }
+    case TcpListener::State::cancelled:
+        listener_.reset();
+        withdrawOnMain();
+        setState(BridgeServerState::stopped());
+        return;
+    }
+    setState(BridgeServerState::failed(unknownNetworkStatus));
+}
+
+void BridgeServer::acceptClientConnection(std::shared_ptr<TcpConnection> connection) {
+    assert(queue_.isCurrent());
+    if (!listener_) {
+        connection->cancel();
+        return;
+    }
+    std::optional<TessaroBridgeHello> hello;
+    try {
+        hello = TessaroBridgeHello::make(
+            TessaroBridgePeerRole::bridge, supportedProtocolVersion, identity_.id,
+            identity_.displayName, {TessaroBridgeCapability::midi, TessaroBridgeCapability::osc});
+    } catch (const std::exception&) {
+        connection->cancel();
+        return;
+    }
+    auto session = std::make_shared<BridgeClientSession>(
+        queue_, Uuid::random(), std::move(connection), std::move(*hello), commandHandler_);
+    std::weak_ptr<BridgeServer> weak = weak_from_this();
+    session->onFinished = [weak](const Uuid& id) {
+        if (auto self = weak.lock()) {
+            self->removeSession(id);
+        }
+    };
+    session->onAgentResponse = [weak](const TessaroBridgeAgentResponse& response) {
+        if (auto self = weak.lock()) {
+            self->completeAgentRequest(response);
+        }
+    };
+    sessions_.push_back(session);
+    reportStatus();
+    session->start();
+}
+
+void BridgeServer::acceptAgentControlConnection(std::shared_ptr<TcpConnection> connection) {
+    assert(queue_.isCurrent());
+    if (!agentControlListener_) {
+        connection->cancel();
+        return;
+    }
+    std::weak_ptr<BridgeServer> weak = weak_from_this();
+    auto session = std::make_shared<BridgeAgentControlSession>(
+        queue_, Uuid::random(), std::move(connection),
+        [weak](const TessaroBridgeAgentRequest& request,
+               BridgeAgentControlSession::ResponseCompletion completion) {
+            if (auto self = weak.lock()) {
+                self->routeAgentRequest(request, std::move(completion));
+            }
+        });
+    session->onFinished = [weak](const Uuid& id) {
+        if (auto self = weak.lock()) {
+            self->removeAgentControlSession(id);
+        }
+    };
+    agentControlSessions_.emplace(session->id(), session);
+    session->start();
+}
+
+void BridgeServer::removeSession(const Uuid& id) {
+    assert(queue_.isCurrent());
+    std::erase_if(sessions_, [&id](const auto& session) { return session->id() == id; });
+    reportStatus();
+}
+
+void BridgeServer::removeAgentControlSession(const Uuid& id) {
+    assert(queue_.isCurrent());
+    agentControlSessions_.erase(id);
+}
+
+void BridgeServer::routeAgentRequest(const TessaroBridgeAgentRequest& request,
+                                     AgentRequestRouter::Completion completion) {
+    assert(queue_.isCurrent());
+    // A copy: routing may close a session, which leaves the registry.
+    const auto sessions = sessions_;
+    router_->route(request, sessions, std::move(completion));
+}
+
+void BridgeServer::completeAgentRequest(const TessaroBridgeAgentResponse& response) {
+    assert(queue_.isCurrent());
+    router_->complete(response);
+}
+
+void BridgeServer::stop() {
+    queue_.post([self = shared_from_this()] { self->shutDown(); });
+}
+
+void BridgeServer::shutDown() {
+    assert(queue_.isCurrent());
+    auto sessions = std::move(sessions_);
+    sessions_.clear();
+    auto controls = std::move(agentControlSessions_);
+    agentControlSessions_.clear();
+
+    // Answered before any session closes, so that each waiting agent gets
+    // this answer (not a send failure) and its connection stays open until
+    // the answer is out.
+    router_->answerAllStopping();
+    for (const auto& session : sessions) {
+        session->close();
+    }
+    for (const auto& [id, control] : controls) {
+        if (!control->isResponding()) {
+            control->close();
+        }
+    }
+    if (auto listener = std::move(listener_)) {
+        listener->cancel();
+    }
+    if (auto agentListener = std::move(agentControlListener_)) {
+        agentListener->cancel();
+    }
+    withdrawOnMain();
+    setState(BridgeServerState::stopped());
+}
+
+const BridgeServerState& BridgeServer::state() const noexcept {
+    assert(queue_.isCurrent());
+    return state_;
+}
+
+std::int64_t BridgeServer::clientCount() const noexcept {
+    assert(queue_.isCurrent());
+    return static_cast<std::int64_t>(sessions_.size());
+}
+
+void BridgeServer::setState(BridgeServerState state) {
+    state_ = std::move(state);
+    reportStatus();
+}
+
+void BridgeServer::reportStatus() {
+    if (onStatusChange) {
+        onStatusChange(state_, static_cast<std::int64_t>(sessions_.size()));
+    }
+}
+
+void BridgeServer::withdrawOnMain() {
+    environment_.mainExecutor.post([withdraw = environment_.withdrawService] {
+        if (withdraw) {
+            withdraw();
+        }
+    });
+}
+
+} // namespace varnello
