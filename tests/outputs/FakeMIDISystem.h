@@ -1,0 +1,110 @@
+#pragma once
+
+#include "outputs/MIDISystem.h"
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace varnello::test {
+
+// What a FakeMIDISystem was asked and what it answers. Shared with the test,
+// so it outlives a system owned by the object under test.
+struct FakeMIDIState {
+    struct Packet {
+        MIDIEndpointRef endpoint;
+        MIDITimeStamp timeStamp;
+        std::vector<std::uint8_t> bytes;
+        friend bool operator==(const Packet&, const Packet&) = default;
+    };
+
+    MIDIStatus createClientStatus = 0;
+    MIDIStatus createSourceStatus = 0;
+    MIDIStatus propertyStatus = 0;
+    MIDIStatus emitStatus = 0;
+    MIDITimeStamp hostTime = 0;
+
+    std::vector<std::string> calls;
+    std::set<MIDIClientRef> liveClients;
+    std::set<MIDIEndpointRef> liveEndpoints;
+    std::map<std::string, std::string> properties;
+    std::vector<Packet> packets;
+};
+
+// A MIDI system that records every call and fails where it is told to.
+class FakeMIDISystem final : public MIDISystem {
+public:
+    explicit FakeMIDISystem(std::shared_ptr<FakeMIDIState> state, MIDIObjectRef firstRef = 100)
+        : state_(std::move(state)), nextRef_(firstRef) {}
+
+    MIDIStatus createClient(std::string_view name, MIDIClientRef& client) override {
+        state_->calls.push_back("createClient " + std::string(name));
+        if (state_->createClientStatus != 0) {
+            return state_->createClientStatus;
+        }
+        client = nextRef_++;
+        state_->liveClients.insert(client);
+        return 0;
+    }
+
+    MIDIStatus createSource(MIDIClientRef client, std::string_view name,
+                            MIDIEndpointRef& endpoint) override {
+        state_->calls.push_back("createSource " + std::to_string(client) + " " + std::string(name));
+        if (state_->createSourceStatus != 0) {
+            return state_->createSourceStatus;
+        }
+        endpoint = nextRef_++;
+        state_->liveEndpoints.insert(endpoint);
+        return 0;
+    }
+
+    MIDIStatus setStringProperty(MIDIEndpointRef endpoint, MIDIStringProperty property,
+                                 std::string_view value) override {
+        const std::string name =
+            property == MIDIStringProperty::manufacturer ? "manufacturer" : "model";
+        state_->calls.push_back("set " + name + " " + std::to_string(endpoint));
+        if (state_->propertyStatus == 0) {
+            state_->properties[name] = std::string(value);
+        }
+        return state_->propertyStatus;
+    }
+
+    MIDIStatus setIntegerProperty(MIDIEndpointRef endpoint, MIDIIntegerProperty,
+                                  std::int32_t value) override {
+        state_->calls.push_back("set uniqueID " + std::to_string(endpoint));
+        if (state_->propertyStatus == 0) {
+            state_->properties["uniqueID"] = std::to_string(value);
+        }
+        return state_->propertyStatus;
+    }
+
+    MIDIStatus emit(MIDIEndpointRef endpoint, MIDITimeStamp timeStamp,
+                    std::span<const std::uint8_t> bytes) override {
+        state_->calls.push_back("emit " + std::to_string(endpoint));
+        if (state_->emitStatus != 0) {
+            return state_->emitStatus;
+        }
+        state_->packets.push_back({endpoint, timeStamp, {bytes.begin(), bytes.end()}});
+        return 0;
+    }
+
+    void disposeEndpoint(MIDIEndpointRef endpoint) noexcept override {
+        state_->calls.push_back("disposeEndpoint " + std::to_string(endpoint));
+        state_->liveEndpoints.erase(endpoint);
+    }
+
+    void disposeClient(MIDIClientRef client) noexcept override {
+        state_->calls.push_back("disposeClient " + std::to_string(client));
+        state_->liveClients.erase(client);
+    }
+
+    MIDITimeStamp currentHostTime() const noexcept override { return state_->hostTime; }
+
+private:
+    std::shared_ptr<FakeMIDIState> state_;
+    MIDIObjectRef nextRef_;
+};
+
+} // namespace varnello::test
