@@ -1,0 +1,58 @@
+#pragma once
+
+#include "core/BridgePreferences.h"
+#include "ledger/CommandLedger.h"
+#include "outputs/OSCForwarder.h"
+#include "outputs/VirtualMIDISource.h"
+#include "protocol/TessaroBridgeAcknowledgement.h"
+#include "protocol/TessaroBridgeCommand.h"
+
+#include <memory>
+#include <string_view>
+
+namespace varnello {
+
+// Carries one command from the network to its output and back to an
+// acknowledgement, executing each identifier at most once through the ledger.
+// Owns the outputs and the ledger. Calls are serialised by the caller: after
+// construction (main thread) only the server queue calls it, one command at a
+// time, so nothing here needs a lock.
+class BridgeCommandProcessor {
+public:
+    static constexpr std::string_view uncertainDetail =
+        "This command was already received; the earlier execution is uncertain.";
+    static constexpr std::string_view duplicateDetail = "This command has already been performed.";
+    static constexpr std::string_view failedBeforeDetail =
+        "This command failed previously and will not be retried.";
+    static constexpr std::string_view unavailableDetail = "The Bridge is no longer available.";
+    // Every detail on the wire is cut to this many characters.
+    static constexpr std::size_t maximumDetailCharacters = 255;
+
+    BridgeCommandProcessor(std::shared_ptr<BridgePreferences> preferences,
+                           std::unique_ptr<OSCForwarder> oscForwarder,
+                           std::unique_ptr<VirtualMIDISource> midiSource,
+                           std::unique_ptr<CommandLedger> ledger);
+
+    BridgeCommandProcessor(const BridgeCommandProcessor&) = delete;
+    BridgeCommandProcessor& operator=(const BridgeCommandProcessor&) = delete;
+
+    // Every failure becomes a rejected acknowledgement; nothing escapes.
+    TessaroBridgeAcknowledgement handle(const TessaroBridgeCommand& command) noexcept;
+
+    // The answer once the bridge that would execute the command is gone.
+    static TessaroBridgeAcknowledgement unavailable(const Uuid& commandID) noexcept;
+
+    // A rejection whose detail is cut to maximumDetailCharacters.
+    static TessaroBridgeAcknowledgement rejected(const Uuid& commandID,
+                                                 std::string_view detail) noexcept;
+
+private:
+    void execute(const TessaroBridgePayload& payload);
+
+    std::shared_ptr<BridgePreferences> preferences_;
+    std::unique_ptr<OSCForwarder> oscForwarder_;
+    std::unique_ptr<VirtualMIDISource> midiSource_;
+    std::unique_ptr<CommandLedger> ledger_;
+};
+
+} // namespace varnello

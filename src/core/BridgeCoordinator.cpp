@@ -1,0 +1,158 @@
+#include "core/BridgeCoordinator.h"
+
+#include "core/MIDIUniqueID.h"
+#include "outputs/OSCForwarder.h"
+#include "outputs/VirtualMIDISource.h"
+
+#include <cassert>
+#include <exception>
+#include <string>
+#include <utility>
+
+namespace varnello {
+
+namespace {
+
+std::unique_ptr<OSCForwarder> makeOSCForwarder() {
+    return std::make_unique<OSCForwarder>();
+}
+
+} // namespace
+
+std::shared_ptr<BridgeCoordinator>
+BridgeCoordinator::create(std::shared_ptr<BridgePreferences> preferences, Executor& mainExecutor,
+                          BridgeCoordinatorEnvironment environment) {
+    std::shared_ptr<BridgeCoordinator> coordinator(
+        new BridgeCoordinator(std::move(preferences), mainExecutor, std::move(environment)));
+    coordinator->observePreferences();
+    return coordinator;
+}
+
+BridgeCoordinator::BridgeCoordinator(std::shared_ptr<BridgePreferences> preferences,
+                                     Executor& mainExecutor,
+                                     BridgeCoordinatorEnvironment environment)
+    : mainExecutor_(mainExecutor), makeServerHost_(std::move(environment.makeServerHost)),
+      logger_(std::move(environment.logSink), "runtime") {
+    assertOnMainThread();
+    auto oscForwarder = makeOSCForwarder();
+    identity_ = environment.loadIdentity();
+    preferences_ = std::move(preferences);
+    auto midiSource = std::make_unique<VirtualMIDISource>(environment.makeMIDISystem(),
+                                                          midiUniqueID(identity_.id));
+    auto ledger = environment.makeLedger();
+    processor_ = std::make_shared<BridgeCommandProcessor>(preferences_, std::move(oscForwarder),
+                                                          std::move(midiSource), std::move(ledger));
+}
+
+BridgeCoordinator::~BridgeCoordinator() {
+    assertOnMainThread();
+    if (preferencesObserver_) {
+        preferences_->removeObserver(*preferencesObserver_);
+    }
+    finishServer(stopGrace);
+}
+
+void BridgeCoordinator::observePreferences() {
+    preferencesObserver_ = preferences_->addObserver(
+        [weak = weak_from_this()](const BridgePreferences::Notification&) {
+            if (auto self = weak.lock()) {
+                self->publishSnapshot();
+            }
+        });
+}
+
+BridgeServer& BridgeCoordinator::server() {
+    assertOnMainThread();
+    if (!server_) {
+        if (!serverHost_) {
+            serverHost_ = makeServerHost_();
+        }
+        server_ = serverHost_->makeServer(identity_, commandHandler());
+    }
+    return *server_;
+}
+
+void BridgeCoordinator::start() {
+    assertOnMainThread();
+    try {
+        BridgeServer& bridgeServer = server();
+        bridgeServer.onStatusChange = [weak = weak_from_this(),
+                                       &main = mainExecutor_](const BridgeServerState& state,
+                                                              std::int64_t clientCount) {
+            main.post([weak, state, clientCount] {
+                if (auto self = weak.lock()) {
+                    self->applyServerStatus(state, clientCount);
+                }
+            });
+        };
+        bridgeServer.start();
+    } catch (const std::exception& error) {
+        const std::string description = error.what();
+        logger_.error("Could not start Bonjour server: " + description);
+        startupError_ = description;
+        serverState_ = BridgeServerState::failed(description);
+        publishSnapshot();
+    }
+}
+
+void BridgeCoordinator::finishServer(std::chrono::milliseconds grace) {
+    assertOnMainThread();
+    if (server_) {
+        server_->stop();
+        // The queue may still hold the server; it goes with the queue.
+        server_.reset();
+    }
+    if (serverHost_) {
+        serverHost_->finish(grace);
+    }
+}
+
+void BridgeCoordinator::applyServerStatus(const BridgeServerState& state,
+                                          std::int64_t clientCount) {
+    assertOnMainThread();
+    logger_.info("Server status: " + BridgeServer::statusText(state) +
+                 ", clients: " + std::to_string(clientCount));
+    serverState_ = state;
+    connectedClientCount_ = clientCount;
+    publishSnapshot();
+}
+
+TessaroBridgeAcknowledgement
+BridgeCoordinator::handleCommand(const TessaroBridgeCommand& command) noexcept {
+    return processor_->handle(command);
+}
+
+BridgeCommandHandler BridgeCoordinator::commandHandler() const {
+    return [weak = std::weak_ptr<BridgeCommandProcessor>(processor_)](
+               const TessaroBridgeCommand& command) {
+        if (auto processor = weak.lock()) {
+            return processor->handle(command);
+        }
+        return BridgeCommandProcessor::unavailable(command.id);
+    };
+}
+
+void BridgeCoordinator::publishSnapshot() {
+    if (!mainExecutor_.isCurrent()) {
+        mainExecutor_.post([weak = weak_from_this()] {
+            if (auto self = weak.lock()) {
+                self->publishSnapshot();
+            }
+        });
+        return;
+    }
+    if (onSnapshotChange) {
+        onSnapshotChange(snapshot());
+    }
+}
+
+BridgeRuntimeSnapshot BridgeCoordinator::snapshot() const {
+    return BridgeRuntimeSnapshot{identity_, serverState_, connectedClientCount_,
+                                 preferences_->oscConfiguration(), startupError_};
+}
+
+void BridgeCoordinator::assertOnMainThread() const noexcept {
+    assert(mainExecutor_.isCurrent());
+}
+
+} // namespace varnello

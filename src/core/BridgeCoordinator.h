@@ -1,0 +1,116 @@
+#pragma once
+
+#include "core/BridgeCommandProcessor.h"
+#include "core/BridgeCoordinatorEnvironment.h"
+#include "core/BridgeIdentity.h"
+#include "core/BridgePreferences.h"
+#include "core/BridgeRuntimeSnapshot.h"
+#include "core/BridgeServerHost.h"
+#include "protocol/TessaroBridgeAcknowledgement.h"
+#include "protocol/TessaroBridgeCommand.h"
+#include "server/BridgeClientSession.h"
+#include "server/BridgeServer.h"
+#include "server/BridgeServerState.h"
+#include "support/Executor.h"
+#include "support/Logger.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace varnello {
+
+// The one owner of every working part of the bridge: identity, preferences,
+// MIDI source, OSC forwarder, command ledger and, from its first use, the
+// server. It answers every command of every iPad (handleCommand) and turns
+// what the user interface shows into snapshots.
+//
+// Must be owned by the std::shared_ptr that create returns. Creation, start,
+// the accessors, finishServer and destruction belong to the main thread (the
+// thread of `mainExecutor`); snapshots are delivered there only. handleCommand
+// runs on the server queue; publishSnapshot may be called from any thread.
+class BridgeCoordinator : public std::enable_shared_from_this<BridgeCoordinator> {
+public:
+    using SnapshotHandler = std::function<void(const BridgeRuntimeSnapshot& snapshot)>;
+
+    // Builds the OSC forwarder, the identity, the MIDI source (its unique ID
+    // derived from the identity) and the ledger, in that order, then observes the
+    // preferences. Throws, unchanged, whatever the identity, the MIDI source or the
+    // ledger throws (BridgeIdentityError, VirtualMIDISourceError,
+    // CommandLedgerError, CommandLedgerLockError, std::system_error); nothing is
+    // left behind then. `mainExecutor` must outlive the coordinator and its server.
+    static std::shared_ptr<BridgeCoordinator> create(std::shared_ptr<BridgePreferences> preferences,
+                                                     Executor& mainExecutor,
+                                                     BridgeCoordinatorEnvironment environment);
+    // Withdraws the preferences observer and stops the server, letting it finish
+    // for at most stopGrace.
+    ~BridgeCoordinator();
+
+    BridgeCoordinator(const BridgeCoordinator&) = delete;
+    BridgeCoordinator& operator=(const BridgeCoordinator&) = delete;
+
+    static constexpr std::chrono::milliseconds stopGrace{2000};
+
+    // Set before start.
+    SnapshotHandler onSnapshotChange;
+
+    // Creates the server and starts it. Never throws: a failure is logged and
+    // kept in the snapshot (startupError and a failed state), and never retried.
+    void start();
+
+    // Created with the identity and the command handler on first access; throws
+    // when the server's surroundings cannot be created.
+    BridgeServer& server();
+
+    // Stops the server and lets its queue finish for at most `grace` (pending
+    // agent requests are answered meanwhile). Does nothing without a server.
+    void finishServer(std::chrono::milliseconds grace);
+
+    // Server queue. Never throws: each failure is a rejected acknowledgement.
+    TessaroBridgeAcknowledgement handleCommand(const TessaroBridgeCommand& command) noexcept;
+
+    // The handler the server gives its sessions. It holds the command path
+    // weakly; once the coordinator is gone it answers rejected, "The Bridge is
+    // no longer available.".
+    BridgeCommandHandler commandHandler() const;
+
+    // Delivers a fresh snapshot to onSnapshotChange on the main thread, now when
+    // called there, otherwise later. Any thread.
+    void publishSnapshot();
+
+    BridgeRuntimeSnapshot snapshot() const;
+    const BridgeIdentity& identity() const noexcept { return identity_; }
+    const BridgeServerState& serverState() const noexcept { return serverState_; }
+    std::int64_t connectedClientCount() const noexcept { return connectedClientCount_; }
+    const std::optional<std::string>& startupError() const noexcept { return startupError_; }
+    BridgePreferences& preferences() const noexcept { return *preferences_; }
+
+private:
+    BridgeCoordinator(std::shared_ptr<BridgePreferences> preferences, Executor& mainExecutor,
+                      BridgeCoordinatorEnvironment environment);
+
+    void observePreferences();
+    void applyServerStatus(const BridgeServerState& state, std::int64_t clientCount);
+    void assertOnMainThread() const noexcept;
+
+    Executor& mainExecutor_;
+    std::function<std::unique_ptr<BridgeServerHost>()> makeServerHost_;
+    Logger logger_;
+    BridgeIdentity identity_;
+    std::shared_ptr<BridgePreferences> preferences_;
+    // Shared with the command handler, which holds it weakly: commands never
+    // keep the coordinator, or its server, alive.
+    std::shared_ptr<BridgeCommandProcessor> processor_;
+    BridgeServerState serverState_ = BridgeServerState::stopped();
+    std::int64_t connectedClientCount_ = 0;
+    std::optional<std::string> startupError_;
+    std::optional<BridgePreferences::ObserverToken> preferencesObserver_;
+    // Declared before the server, so that it outlives it.
+    std::unique_ptr<BridgeServerHost> serverHost_;
+    std::shared_ptr<BridgeServer> server_;
+};
+
+} // namespace varnello

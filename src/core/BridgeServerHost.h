@@ -1,0 +1,28 @@
+#pragma once
+
+#include "core/BridgeIdentity.h"
+#include "server/BridgeClientSession.h"
+#include "server/BridgeServer.h"
+
+#include <chrono>
+#include <memory>
+
+namespace varnello {
+
+// What the bridge server runs on (its queue, its transport, its DNS-SD
+// advertisement), kept alive by the coordinator until after the server is
+// gone. Main thread only.
+class BridgeServerHost {
+public:
+    virtual ~BridgeServerHost() = default;
+
+    virtual std::shared_ptr<BridgeServer> makeServer(const BridgeIdentity& identity,
+                                                     BridgeCommandHandler commandHandler) = 0;
+
+    // Once the server has been told to stop: lets its queue finish what it still
+    // has to do (answers to pending agent requests among it) for at most `grace`,
+    // then ends the queue. Idempotent.
+    virtual void finish(std::chrono::milliseconds grace) = 0;
+};
+
+} // namespace varnello
