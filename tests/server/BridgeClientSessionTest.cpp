@@ -1,0 +1,325 @@
+#include "server/BridgeClientSession.h"
+
+#include "server/FakeTcpTransport.h"
+#include "server/WireHelpers.h"
+#include "support/ManualExecutor.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace varnello {
+namespace {
+
+using testing::FakeTcpConnection;
+using testing::frameOf;
+using testing::framesOf;
+using testing::messagesIn;
+using testing::uuidOf;
+
+const std::string commandA = "8E6F2C1A-5B3D-4E7F-9A0B-1C2D3E4F5A6B";
+const std::string commandB = "11111111-2222-4333-8444-555555555555";
+const std::string requestA = "4D3C2B1A-9F8E-4D7C-8B6A-5F4E3D2C1B0A";
+
+const std::string helloJson = testing::tessaroHelloJson("ipad-1", R"(["midi","agentAPI"])");
+const std::string bridgeRoleHelloJson =
+    testing::tessaroHelloJson("ipad-1", R"(["midi"])", "bridge");
+const std::string version2HelloJson =
+    R"({"type":"hello","body":{"role":"tessaro","protocolVersion":2,"peerID":"p","displayName":"d","capabilities":["midi"]}})";
+const std::string acknowledgementJson =
+    R"({"type":"acknowledgement","body":{"commandID":")" + commandA + R"(","status":"accepted"}})";
+const std::string agentRequestJson = testing::agentRequestJson(requestA, "capabilities");
+const std::string agentResponseJson = testing::agentResponseJson(requestA, "accepted");
+
+TessaroBridgeAcknowledgement acceptedBy(const TessaroBridgeCommand& command) {
+    return {command.id, TessaroBridgeAckStatus::accepted, "ran " + *command.payload.oscAddress()};
+}
+
+TessaroBridgeAcknowledgement rejectedBeforeHello(const std::string& id) {
+    return {uuidOf(id), TessaroBridgeAckStatus::rejected, "Send a valid Varnello hello first."};
+}
+
+TessaroBridgeAcknowledgement acceptedFor(const std::string& id) {
+    return {uuidOf(id), TessaroBridgeAckStatus::accepted, "ran /cue/1/go"};
+}
+
+class ClientSessionTest : public ::testing::Test {
+protected:
+    ClientSessionTest() {
+        connection = std::make_shared<FakeTcpConnection>(queue);
+        session = std::make_shared<BridgeClientSession>(
+            queue, Uuid::random(), connection, bridgeHello(),
+            [this](const TessaroBridgeCommand& command) {
+                commands.push_back(command);
+                return acceptedBy(command);
+            });
+        session->onFinished = [this](const Uuid& id) {
+            EXPECT_EQ(id, session->id());
+            ++finishedCount;
+        };
+        session->onAgentResponse = [this](const TessaroBridgeAgentResponse& response) {
+            agentResponses.push_back(response);
+        };
+    }
+
+    static TessaroBridgeHello bridgeHello() {
+        return TessaroBridgeHello::make(TessaroBridgePeerRole::bridge, 1, std::string(64, 'a'),
+                                        "Studio", {TessaroBridgeCapability::midi,
+                                                   TessaroBridgeCapability::osc});
+    }
+
+    void startReady() {
+        session->start();
+        connection->report(TcpConnection::State::ready);
+        queue.runDue();
+    }
+
+    // What the session sent after its own hello.
+    std::vector<TessaroBridgeMessage> answers() const {
+        auto messages = messagesIn(connection->sentBytes);
+        EXPECT_FALSE(messages.empty());
+        if (!messages.empty()) {
+            messages.erase(messages.begin());
+        }
+        return messages;
+    }
+
+    bool isClosed() const {
+        return connection->cancelCount > 0 && finishedCount == 1 &&
+               !connection->hasPendingReceive();
+    }
+    bool isOpen() const {
+        return connection->cancelCount == 0 && finishedCount == 0 &&
+               connection->hasPendingReceive();
+    }
+
+    ManualExecutor queue;
+    std::shared_ptr<FakeTcpConnection> connection;
+    std::shared_ptr<BridgeClientSession> session;
+    std::vector<TessaroBridgeCommand> commands;
+    std::vector<TessaroBridgeAgentResponse> agentResponses;
+    int finishedCount = 0;
+};
+
+TEST_F(ClientSessionTest, SendsTheBridgeHelloBeforeReadingAnything) {
+    session->start();
+    EXPECT_TRUE(connection->started);
+    queue.runDue();
+    EXPECT_TRUE(connection->sentBytes.empty());
+    EXPECT_EQ(connection->receiveCalls, 0U);
+
+    connection->report(TcpConnection::State::ready);
+    const auto sent = messagesIn(connection->sentBytes);
+    ASSERT_EQ(sent.size(), 1U);
+    EXPECT_EQ(sent[0], TessaroBridgeMessage(bridgeHello()));
+    const auto* hello = sent[0].bodyIf<TessaroBridgeHello>();
+    ASSERT_NE(hello, nullptr);
+    EXPECT_EQ(hello->role(), TessaroBridgePeerRole::bridge);
+    EXPECT_EQ(hello->protocolVersion(), 1);
+    EXPECT_EQ(connection->bytesSentBeforeFirstReceive, connection->sentBytes.size());
+    EXPECT_EQ(connection->lastMinimumLength, 1U);
+    EXPECT_EQ(connection->lastMaximumLength, 65540U);
+}
+
+// The message table: each case is one chunk of frames after the bridge hello.
+struct MessageCase {
+    const char* name;
+    std::vector<std::string> frames;
+    std::vector<TessaroBridgeMessage> expectedAnswers;
+    bool closes;
+    std::size_t commandsExecuted;
+    std::size_t agentResponsesPassedOn;
+};
+
+class ClientSessionMessageTable : public ClientSessionTest,
+                                  public ::testing::WithParamInterface<MessageCase> {};
+
+TEST_P(ClientSessionMessageTable, AnswersAndClosesAsTheTableSays) {
+    const auto& given = GetParam();
+    startReady();
+    connection->deliver(framesOf(given.frames));
+    queue.runDue();
+
+    EXPECT_EQ(answers(), given.expectedAnswers);
+    EXPECT_EQ(commands.size(), given.commandsExecuted);
+    EXPECT_EQ(agentResponses.size(), given.agentResponsesPassedOn);
+    if (given.closes) {
+        EXPECT_TRUE(isClosed());
+    } else {
+        EXPECT_TRUE(isOpen());
+    }
+}
+
+const std::vector<MessageCase> messageCases{
+    {"HelloIsAcceptedSilently", {helloJson}, {}, false, 0, 0},
+    {"CommandBeforeHelloIsRejectedAndKeepsTheSession",
+     {testing::oscCommandJson(commandA)},
+     {rejectedBeforeHello(commandA)},
+     false,
+     0,
+     0},
+    {"CommandAfterLateHelloIsExecuted",
+     {testing::oscCommandJson(commandA), helloJson, testing::oscCommandJson(commandA)},
+     {rejectedBeforeHello(commandA), acceptedFor(commandA)},
+     false,
+     1,
+     0},
+    {"TwoCommandsInOneSegmentAreAnsweredInOrder",
+     {helloJson, testing::oscCommandJson(commandA), testing::oscCommandJson(commandB)},
+     {acceptedFor(commandA), acceptedFor(commandB)},
+     false,
+     2,
+     0},
+    {"HelloWithBridgeRoleCloses", {bridgeRoleHelloJson}, {}, true, 0, 0},
+    {"SecondHelloCloses", {helloJson, helloJson}, {}, true, 0, 0},
+    {"HelloWithProtocolVersion2Closes", {version2HelloJson}, {}, true, 0, 0},
+    {"AcknowledgementCloses", {helloJson, acknowledgementJson}, {}, true, 0, 0},
+    {"AgentRequestCloses", {helloJson, agentRequestJson}, {}, true, 0, 0},
+    {"AgentRequestBeforeHelloCloses", {agentRequestJson}, {}, true, 0, 0},
+    {"AgentResponseBeforeHelloCloses", {agentResponseJson}, {}, true, 0, 0},
+    {"AgentResponseAfterHelloIsPassedOn", {helloJson, agentResponseJson}, {}, false, 0, 1},
+    {"NothingAfterAViolationIsHandled",
+     {helloJson, testing::oscCommandJson(commandA), helloJson, testing::oscCommandJson(commandB)},
+     {acceptedFor(commandA)},
+     true,
+     1,
+     0},
+    {"UndecodableJsonCloses", {"not json"}, {}, true, 0, 0},
+    {"UnknownMessageTypeCloses",
+     {helloJson, R"({"type":"Hello","body":{}})", testing::oscCommandJson(commandA)},
+     {},
+     true,
+     0,
+     0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Messages, ClientSessionMessageTable, ::testing::ValuesIn(messageCases),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(ClientSessionTest, RecordsTheAcceptedHelloAndPassesAgentResponsesUnchanged) {
+    startReady();
+    connection->deliver(framesOf({helloJson, agentResponseJson}));
+    ASSERT_TRUE(session->tessaroHello().has_value());
+    EXPECT_EQ(session->tessaroHello()->peerID(), "ipad-1");
+    EXPECT_TRUE(
+        session->tessaroHello()->capabilities().contains(TessaroBridgeCapability::agentAPI));
+    ASSERT_EQ(agentResponses.size(), 1U);
+    EXPECT_EQ(agentResponses[0],
+              (TessaroBridgeAgentResponse{uuidOf(requestA),
+                                          TessaroBridgeAgentResponseStatus::accepted,
+                                          std::vector<std::uint8_t>{1, 2, 3}, "done"}));
+}
+
+TEST_F(ClientSessionTest, ZeroLengthFrameClosesWithoutAnswer) {
+    startReady();
+    connection->deliver({0, 0, 0, 0});
+    queue.runDue();
+    EXPECT_TRUE(isClosed());
+    EXPECT_TRUE(answers().empty());
+}
+
+TEST_F(ClientSessionTest, FrameSplitIntoSingleBytesIsHandledOnItsLastByte) {
+    startReady();
+    connection->deliver(frameOf(helloJson));
+    const auto frame = frameOf(testing::oscCommandJson(commandA));
+    for (std::size_t index = 0; index < frame.size(); ++index) {
+        EXPECT_TRUE(commands.empty()) << "before byte " << index;
+        ASSERT_TRUE(connection->deliver({frame[index]}));
+    }
+    queue.runDue();
+    EXPECT_EQ(commands.size(), 1U);
+    EXPECT_EQ(answers(), std::vector<TessaroBridgeMessage>{acceptedFor(commandA)});
+    EXPECT_TRUE(isOpen());
+}
+
+TEST_F(ClientSessionTest, HalfCloseFinishesAndStillSendsTheAnswersAlreadyDue) {
+    connection->completeSendsAutomatically = false;
+    startReady();
+    connection->deliver(framesOf({helloJson, testing::oscCommandJson(commandA)}), true);
+
+    EXPECT_EQ(finishedCount, 1);
+    EXPECT_EQ(connection->cancelCount, 0) << "the acknowledgement is still waiting";
+    EXPECT_FALSE(connection->hasPendingReceive());
+    ASSERT_TRUE(connection->completeSend()); // the bridge hello
+    ASSERT_TRUE(connection->completeSend()); // the acknowledgement
+    EXPECT_EQ(answers(), std::vector<TessaroBridgeMessage>{acceptedFor(commandA)});
+    EXPECT_EQ(connection->cancelCount, 1);
+}
+
+TEST_F(ClientSessionTest, HalfCloseWithNothingToSendCancelsAtOnce) {
+    startReady();
+    connection->deliver({}, true);
+    EXPECT_EQ(finishedCount, 1);
+    EXPECT_EQ(connection->cancelCount, 1);
+}
+
+TEST_F(ClientSessionTest, ReceiveErrorOrConnectionFailureFinishesOnce) {
+    startReady();
+    connection->deliver({}, false, TransportError(104, "Connection reset by peer"));
+    queue.runDue();
+    connection->report(TcpConnection::State::failed, TransportError(104, "reset"));
+    EXPECT_EQ(finishedCount, 1);
+}
+
+TEST_F(ClientSessionTest, KeepsOneSendInFlightAndSendsTheRestInOrder) {
+    connection->completeSendsAutomatically = false;
+    startReady();
+    connection->deliver(framesOf({helloJson, testing::oscCommandJson(commandA),
+                                  testing::oscCommandJson(commandB)}));
+    EXPECT_EQ(connection->sendCalls, 1U);
+    EXPECT_EQ(messagesIn(connection->sentBytes).size(), 1U);
+    connection->completeSend();
+    EXPECT_EQ(connection->sendCalls, 2U);
+    connection->completeSend();
+    EXPECT_EQ(connection->sendCalls, 3U);
+    connection->completeSend();
+    EXPECT_EQ(answers(), (std::vector<TessaroBridgeMessage>{acceptedFor(commandA),
+                                                            acceptedFor(commandB)}));
+    EXPECT_TRUE(isOpen());
+}
+
+TEST_F(ClientSessionTest, SendErrorClosesAndRunsEveryFailureActionOnce) {
+    connection->completeSendsAutomatically = false;
+    startReady();
+    connection->completeSend(); // the bridge hello
+    std::vector<std::string> failures;
+    const TessaroBridgeMessage request{TessaroBridgeAgentRequest{
+        uuidOf(requestA), std::nullopt, TessaroBridgeAgentOperation::library, std::nullopt}};
+    session->sendMessage(request, [&] { failures.push_back("first"); });
+    session->sendMessage(request, [&] { failures.push_back("second"); });
+    ASSERT_EQ(failures.size(), 0U);
+
+    connection->completeSend(TransportError(32, "Broken pipe"));
+    queue.runDue();
+    EXPECT_TRUE(isClosed());
+    EXPECT_EQ(failures.size(), 2U);
+    EXPECT_EQ(std::count(failures.begin(), failures.end(), "first"), 1);
+    EXPECT_EQ(std::count(failures.begin(), failures.end(), "second"), 1);
+
+    session->sendMessage(request, [&] { failures.push_back("after"); });
+    EXPECT_EQ(failures.back(), "after");
+    EXPECT_EQ(connection->sendCalls, 2U);
+}
+
+TEST_F(ClientSessionTest, MessageThatCannotBeFramedClosesAndRunsItsFailureAction) {
+    startReady();
+    bool failed = false;
+    const TessaroBridgeCommand invalid{uuidOf(commandA), TessaroBridgePayload::midi({})};
+    session->sendMessage(invalid, [&] { failed = true; });
+    EXPECT_TRUE(failed);
+    queue.runDue();
+    EXPECT_TRUE(isClosed());
+}
+
+TEST_F(ClientSessionTest, CancelledConnectionFinishesTheSession) {
+    startReady();
+    connection->report(TcpConnection::State::cancelled);
+    EXPECT_EQ(finishedCount, 1);
+    session->close();
+    EXPECT_EQ(finishedCount, 1);
+}
+
+} // namespace
+} // namespace varnello
