@@ -80,6 +80,7 @@ void FaultInjectingFileSystem::rename(const std::filesystem::path& from,
                                       const std::filesystem::path& to) {
     enterOrThrow(Step::rename);
     real_.rename(from, to);
+    renamedTo_.push_back(to);
 }
 
 void FaultInjectingFileSystem::remove(const std::filesystem::path& path) noexcept {

@@ -37,6 +37,8 @@ public:
     bool faultPending() const noexcept { return fault_.has_value(); }
     const std::vector<Step>& calls() const noexcept { return calls_; }
     void clearCalls() { calls_.clear(); }
+    // The targets of successful renames, in order.
+    const std::vector<std::filesystem::path>& renamedTo() const noexcept { return renamedTo_; }
 
     std::filesystem::path dataHomeDirectory() override;
     Kind kind(const std::filesystem::path& path) override;
@@ -68,6 +70,7 @@ private:
     std::filesystem::path dataHome_;
     std::optional<Fault> fault_;
     std::vector<Step> calls_;
+    std::vector<std::filesystem::path> renamedTo_;
 };
 
 const char* stepName(FaultInjectingFileSystem::Step step);
