@@ -1,0 +1,76 @@
+#include "server/AsioServerQueue.h"
+
+#include "server/TransportTestSupport.h"
+
+#include <array>
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+namespace varnello {
+namespace {
+
+using test::onQueue;
+using test::Recorder;
+
+TEST(AsioServerQueueTest, RunsWorkOnItsOwnNamedThread) {
+    AsioServerQueue queue;
+    EXPECT_FALSE(queue.isCurrent());
+    const auto [name, current] = onQueue(queue, [&queue] {
+        std::array<char, 16> buffer{};
+        pthread_getname_np(pthread_self(), buffer.data(), buffer.size());
+        return std::make_pair(std::string(buffer.data()), queue.isCurrent());
+    });
+    EXPECT_EQ(name, "TessaroBridge");
+    EXPECT_TRUE(current);
+}
+
+TEST(AsioServerQueueTest, RunsPostedWorkInOrderAndDelayedWorkAfterIt) {
+    AsioServerQueue queue;
+    Recorder<int> order;
+    queue.postAfter(std::chrono::milliseconds(30), [&] { order.add(4); });
+    queue.postAfter(std::chrono::milliseconds(0), [&] { order.add(3); });
+    queue.post([&] { order.add(1); });
+    queue.post([&] { order.add(2); });
+    EXPECT_EQ(order.waitFor(4), (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST(AsioServerQueueTest, StopLetsQueuedWorkFinishWithinTheGrace) {
+    Recorder<int> done;
+    {
+        AsioServerQueue queue;
+        queue.post([&] {
+            queue.post([&] { done.add(2); });
+            done.add(1);
+        });
+        queue.postAfter(std::chrono::milliseconds(20), [&] { done.add(3); });
+        queue.stop(std::chrono::seconds(5));
+        // Work posted after the stop is dropped.
+        queue.post([&] { done.add(99); });
+    }
+    EXPECT_EQ(done.values(), (std::vector<int>{1, 2, 3}));
+}
+
+TEST(AsioServerQueueTest, StopEndsAtTheGraceWhenWorkIsStillWaiting) {
+    Recorder<int> done;
+    AsioServerQueue queue;
+    queue.postAfter(std::chrono::hours(1), [&] { done.add(1); });
+    const auto started = std::chrono::steady_clock::now();
+    queue.stop(std::chrono::milliseconds(50));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_TRUE(done.values().empty());
+}
+
+// Regression: a queue released by its own last handler must not join its own thread.
+TEST(AsioServerQueueTest, MayBeDestroyedFromItsOwnThread) {
+    auto holder =
+        std::make_shared<std::unique_ptr<AsioServerQueue>>(std::make_unique<AsioServerQueue>());
+    Recorder<bool> destroyed;
+    (*holder)->post([holder, &destroyed] {
+        holder->reset();
+        destroyed.add(true);
+    });
+    EXPECT_TRUE(destroyed.waitFor(1)[0]);
+}
+
+} // namespace
+} // namespace varnello
