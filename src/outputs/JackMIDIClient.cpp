@@ -144,8 +144,10 @@ void JackMIDIClient::writeQueuedMessages(jack_nframes_t frames) noexcept {
         if (available < length) {
             return;
         }
-        // ENOBUFS: the port buffer is full; the rest waits for the next cycle.
-        if (jack_midi_event_write(buffer, offset, message, length) != 0) {
+        // The port buffer is full (ENOBUFS): the rest waits for the next cycle.
+        // Asking first keeps JACK from logging the refusal on this thread.
+        if (jack_midi_max_event_size(buffer) < length ||
+            jack_midi_event_write(buffer, offset, message, length) != 0) {
             return;
         }
         jack_ringbuffer_read_advance(ring_.get(), length);
