@@ -72,7 +72,8 @@ std::filesystem::path PosixLedgerFileSystem::dataHomeDirectory() {
 LedgerFileSystem::Kind PosixLedgerFileSystem::kind(const std::filesystem::path& path) {
     struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
-        if (errno == ENOENT) {
+        // ENOTDIR: a component of the path is no folder, so nothing can be there.
+        if (errno == ENOENT || errno == ENOTDIR) {
             return Kind::missing;
         }
         throwErrno("stat " + path.string());

@@ -36,7 +36,10 @@ public:
     void failAt(Step step, int occurrence = 1, int error = EIO);
     bool faultPending() const noexcept { return fault_.has_value(); }
     const std::vector<Step>& calls() const noexcept { return calls_; }
-    void clearCalls() { calls_.clear(); }
+    void clearCalls() {
+        calls_.clear();
+        renamedTo_.clear();
+    }
     // The targets of successful renames, in order.
     const std::vector<std::filesystem::path>& renamedTo() const noexcept { return renamedTo_; }
 
