@@ -1,0 +1,131 @@
+#include "AlsaSequencerReader.h"
+#include "MIDITestSequences.h"
+#include "outputs/MIDIBackendChoice.h"
+#include "outputs/VirtualMIDISource.h"
+#include "outputs/VirtualMIDISourceError.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <regex>
+#include <unistd.h>
+
+// One binary for both sides of the ALSA backend: with a sequencer (inside the
+// alsa-vm tool, or on a desktop) it checks what arrives; without one it checks
+// the failure.
+
+namespace varnello {
+namespace {
+
+using test::AlsaSequencerReader;
+using test::MIDIMessage;
+
+constexpr std::uint32_t uniqueID = 0x54564231;
+
+bool sequencerPresent() {
+    return ::access("/dev/snd/seq", F_OK) == 0;
+}
+
+class AlsaMIDISourceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!sequencerPresent()) {
+            GTEST_SKIP() << "no ALSA sequencer here; run inside alsa-vm";
+        }
+        reader = AlsaSequencerReader::open();
+        ASSERT_TRUE(reader) << "the sequencer is present but does not open";
+    }
+
+    std::vector<AlsaSequencerReader::Port> bridgePorts() const {
+        return reader->findPorts("Varnello Bridge", "Varnello Bridge");
+    }
+
+    std::unique_ptr<AlsaSequencerReader> reader;
+};
+
+TEST_F(AlsaMIDISourceTest, SequencesArriveAsEventsInOrder) {
+    VirtualMIDISource source(makeMIDISystem(MIDIBackendChoice::alsa), uniqueID);
+    const auto ports = bridgePorts();
+    ASSERT_EQ(ports.size(), 1U) << "one client and port named \"Varnello Bridge\"";
+    const unsigned int readable = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+    const unsigned int type = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION;
+    EXPECT_EQ(ports[0].capability & readable, readable);
+    EXPECT_EQ(ports[0].type & type, type);
+    ASSERT_TRUE(reader->subscribeTo(ports[0].address));
+
+    std::vector<MIDIMessage> expected;
+    for (const auto& sequence :
+         {test::noteOn(), test::programChangeThenControlChange(), test::longestSequence()}) {
+        source.send(test::concatenated(sequence));
+        expected.insert(expected.end(), sequence.begin(), sequence.end());
+    }
+    EXPECT_EQ(reader->take(expected.size(), 5000), expected);
+    EXPECT_TRUE(reader->take(1, 100).empty()) << "more events than messages";
+}
+
+TEST_F(AlsaMIDISourceTest, AnotherProgramListsThePortAsReadable) {
+    const VirtualMIDISource source(makeMIDISystem(MIDIBackendChoice::alsa), uniqueID);
+
+    FILE* listing = ::popen("aconnect -i", "r");
+    ASSERT_NE(listing, nullptr);
+    std::string text;
+    char chunk[512];
+    while (const std::size_t count = std::fread(chunk, 1, sizeof chunk, listing)) {
+        text.append(chunk, count);
+    }
+    ASSERT_EQ(::pclose(listing), 0) << text;
+    // "client 128: 'Varnello Bridge' [type=user,...]" then "    0 'Varnello Bridge  '".
+    const std::regex client(R"(client [0-9]+: 'Varnello Bridge' \[type=user)");
+    const std::regex port(R"(\n +[0-9]+ 'Varnello Bridge *')");
+    EXPECT_TRUE(std::regex_search(text, client)) << text;
+    EXPECT_TRUE(std::regex_search(text, port)) << text;
+}
+
+TEST_F(AlsaMIDISourceTest, AutomaticChoiceTakesTheSequencer) {
+    VirtualMIDISource source(makeMIDISystem(MIDIBackendChoice::automatic), uniqueID);
+    const auto ports = bridgePorts();
+    ASSERT_EQ(ports.size(), 1U);
+    ASSERT_TRUE(reader->subscribeTo(ports[0].address));
+    source.send(test::concatenated(test::noteOn()));
+    EXPECT_EQ(reader->take(1, 5000), test::noteOn());
+}
+
+TEST_F(AlsaMIDISourceTest, DestructionLeavesNoClient) {
+    auto source =
+        std::make_unique<VirtualMIDISource>(makeMIDISystem(MIDIBackendChoice::alsa), uniqueID);
+    ASSERT_EQ(bridgePorts().size(), 1U);
+    source.reset();
+    EXPECT_TRUE(bridgePorts().empty());
+}
+
+std::size_t openDescriptorCount() {
+    std::size_t count = 0;
+    if (DIR* folder = ::opendir("/proc/self/fd")) {
+        while (::readdir(folder) != nullptr) {
+            ++count;
+        }
+        ::closedir(folder);
+    }
+    return count;
+}
+
+TEST(AlsaMIDISourceWithoutSequencerTest, CreationFailsWithAlsasStatusAndLeavesNothing) {
+    if (sequencerPresent()) {
+        GTEST_SKIP() << "a sequencer is present: the failure path needs a machine without one";
+    }
+    const std::size_t descriptorsBefore = openDescriptorCount();
+    try {
+        VirtualMIDISource source(makeMIDISystem(MIDIBackendChoice::alsa), uniqueID);
+        FAIL() << "creation succeeded without a sequencer";
+    } catch (const VirtualMIDISourceError& error) {
+        EXPECT_EQ(error.operation(), "Create MIDI client");
+        EXPECT_EQ(error.status(), -ENOENT);
+        EXPECT_EQ(error.message(),
+                  "CoreMIDI could not perform \u2018Create MIDI client\u2019 (-2).");
+    }
+    EXPECT_EQ(openDescriptorCount(), descriptorsBefore) << "a sequencer handle was left open";
+}
+
+} // namespace
+} // namespace varnello
