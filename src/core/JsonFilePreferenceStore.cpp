@@ -154,9 +154,15 @@ JsonFilePreferenceStore::read(std::span<const PreferenceKey> keys) const {
         }
     }
     for (const auto& problem : problems) {
-        onProblem_(problem);
+        report(problem);
     }
     return values;
+}
+
+void JsonFilePreferenceStore::report(const std::string& problem) const {
+    if (onProblem_) {
+        onProblem_(problem);
+    }
 }
 
 void JsonFilePreferenceStore::keepDamagedFile() const {
@@ -167,8 +173,8 @@ void JsonFilePreferenceStore::keepDamagedFile() const {
         }
         // A second name for the same bytes: the rename that follows only removes the first.
         if (::link(file_.c_str(), kept.c_str()) == 0) {
-            onProblem_("The damaged preferences file was kept as " + inQuotes(kept) +
-                       "; a new one takes its place.");
+            report("The damaged preferences file was kept as " + inQuotes(kept) +
+                   "; a new one takes its place.");
             return;
         }
         if (errno != EEXIST) {

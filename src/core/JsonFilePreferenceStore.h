@@ -61,6 +61,7 @@ private:
     FileVersion currentVersion() const noexcept;
     Contents load() const;
     void keepDamagedFile() const;
+    void report(const std::string& problem) const;
 
     std::filesystem::path file_;
     ProblemHandler onProblem_;

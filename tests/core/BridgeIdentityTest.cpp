@@ -1,6 +1,7 @@
 #include "core/BridgeIdentity.h"
 
 #include "IdentityFakes.h"
+#include "ScopedEnvironment.h"
 #include "TemporaryFolder.h"
 #include "core/BridgeIdentityError.h"
 #include "core/FileFallbackKeyStore.h"
@@ -154,6 +155,18 @@ TEST(BridgeIdentity, ErrorsCompareByCaseAndStatus) {
     EXPECT_FALSE(BridgeIdentityError::keychain(-2) == BridgeIdentityError::keychain(0));
     EXPECT_EQ(BridgeIdentityError::keychain(-2147483647 - 1).message(),
               "Could not save the stable Bridge identity (Keychain -2147483648).");
+}
+
+TEST(BridgeIdentity, ThisMachinesSourcesGiveAStableIdentity) {
+    TemporaryFolder folder;
+    testing::ScopedEnvironment environment;
+    // Should this machine have no machine ID, the fallback item goes here.
+    environment.set("XDG_DATA_HOME", folder.path().c_str());
+    const auto first = BridgeIdentity::loadOrCreate();
+    EXPECT_TRUE(std::regex_match(first.id, std::regex("[0-9a-f]{64}"))) << first.id;
+    EXPECT_FALSE(first.displayName.empty());
+    EXPECT_LE(first.displayName.size(), 80u);
+    EXPECT_EQ(BridgeIdentity::loadOrCreate(), first);
 }
 
 } // namespace

@@ -1,0 +1,174 @@
+#pragma once
+
+#include "../server/FakeTcpTransport.h"
+#include "TemporaryFolder.h"
+#include "core/BridgeCoordinator.h"
+#include "core/BridgePreferences.h"
+#include "core/JsonFilePreferenceStore.h"
+#include "ledger/CommandLedger.h"
+#include "ledger/PosixLedgerFileSystem.h"
+#include "outputs/MIDISystem.h"
+#include "protocol/TessaroBridgeCommand.h"
+#include "server/BridgeServer.h"
+#include "support/ManualExecutor.h"
+#include "support/RecordingLogSink.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnello::testing {
+
+// What the MIDI system of a coordinator under test saw, and how it answers.
+// Shared with the test, so it outlives the coordinator.
+struct MIDIRecord {
+    std::vector<std::vector<std::uint8_t>> packets;
+    std::optional<std::int32_t> uniqueID;
+    int liveClients = 0;
+    MIDIStatus emitStatus = 0;
+    // Runs inside each successful emission, before it returns.
+    std::function<void()> duringEmit;
+};
+
+class RecordingMIDISystem final : public MIDISystem {
+public:
+    explicit RecordingMIDISystem(std::shared_ptr<MIDIRecord> record) : record_(std::move(record)) {}
+
+    MIDIStatus createClient(std::string_view, MIDIClientRef& client) override {
+        client = 1;
+        ++record_->liveClients;
+        return 0;
+    }
+    MIDIStatus createSource(MIDIClientRef, std::string_view, MIDIEndpointRef& endpoint) override {
+        endpoint = 2;
+        return 0;
+    }
+    MIDIStatus setStringProperty(MIDIEndpointRef, MIDIStringProperty, std::string_view) override {
+        return 0;
+    }
+    MIDIStatus setIntegerProperty(MIDIEndpointRef, MIDIIntegerProperty,
+                                  std::int32_t value) override {
+        record_->uniqueID = value;
+        return 0;
+    }
+    MIDIStatus emit(MIDIEndpointRef, MIDITimeStamp, std::span<const std::uint8_t> bytes) override {
+        if (record_->emitStatus != 0) {
+            return record_->emitStatus;
+        }
+        record_->packets.emplace_back(bytes.begin(), bytes.end());
+        if (record_->duringEmit) {
+            record_->duringEmit();
+        }
+        return 0;
+    }
+    void disposeEndpoint(MIDIEndpointRef) noexcept override {}
+    void disposeClient(MIDIClientRef) noexcept override { --record_->liveClients; }
+    MIDITimeStamp currentHostTime() const noexcept override { return 0; }
+
+private:
+    std::shared_ptr<MIDIRecord> record_;
+};
+
+// A server over fake listeners whose queue is the test's main executor, so
+// that the test decides when each report happens.
+class FakeServerHost final : public BridgeServerHost {
+    Executor& main_;
+    int& finishCount_;
+
+public:
+    FakeServerHost(Executor& main, int& finishCount)
+        : main_(main), finishCount_(finishCount), transport(main) {}
+
+    std::shared_ptr<BridgeServer> makeServer(const BridgeIdentity& identity,
+                                             BridgeCommandHandler commandHandler) override {
+        return std::make_shared<BridgeServer>(
+            identity, std::move(commandHandler),
+            BridgeServerEnvironment{main_, main_, transport,
+                                    [this](const BridgeIdentity&, std::uint16_t port) {
+                                        publishedPorts.push_back(port);
+                                    },
+                                    [] {}});
+    }
+    void finish(std::chrono::milliseconds) override { ++finishCount_; }
+
+    FakeTcpTransport transport;
+    std::vector<std::uint16_t> publishedPorts;
+};
+
+// The limits of the ledgers under test: small, so that each reservation is
+// quick and the capacity limit is within reach.
+struct LedgerLimits {
+    std::int64_t maximumEntries = 64;
+    std::int64_t bitCount = 8192;
+    std::int64_t hashCount = 3;
+    std::int64_t maximumInsertions = 256;
+};
+
+inline const BridgeIdentity testIdentity{
+    "0a1b2c3d4e5f60718293a4b5c6d7e8f90a1b2c3d4e5f60718293a4b5c6d7e8f9", "Stage Computer"};
+
+// A coordinator over a real ledger and real preferences in a temporary folder,
+// a recording MIDI system and a server on fake listeners.
+class CoordinatorFixture : public ::testing::Test {
+protected:
+    CoordinatorFixture() {
+        preferences = std::make_shared<BridgePreferences>(std::make_unique<JsonFilePreferenceStore>(
+            folder.path() / "config" / "preferences.json", [](const std::string&) {}));
+    }
+
+    std::filesystem::path ledgerFile() const {
+        return folder.path() / "data" / "TessaroBridge" / "command-ledger.json";
+    }
+
+    std::unique_ptr<CommandLedger> makeLedger() const {
+        return std::make_unique<CommandLedger>(
+            ledgerFile(), std::make_shared<PosixLedgerFileSystem>(), limits.maximumEntries,
+            limits.bitCount, limits.hashCount, limits.maximumInsertions);
+    }
+
+    BridgeCoordinatorEnvironment environment() {
+        BridgeCoordinatorEnvironment result;
+        result.logSink = logSink;
+        result.loadIdentity = [this] { return identity; };
+        result.makeMIDISystem = [record = midi] {
+            return std::make_unique<RecordingMIDISystem>(record);
+        };
+        result.makeLedger = [this] { return makeLedger(); };
+        result.makeServerHost = [this]() -> std::unique_ptr<BridgeServerHost> {
+            auto host = std::make_unique<FakeServerHost>(main, serverHostFinishes);
+            serverHost = host.get();
+            return host;
+        };
+        return result;
+    }
+
+    std::shared_ptr<BridgeCoordinator> makeCoordinator() {
+        return BridgeCoordinator::create(preferences, main, environment());
+    }
+
+    TemporaryFolder folder;
+    ManualExecutor main;
+    std::shared_ptr<RecordingLogSink> logSink = std::make_shared<RecordingLogSink>();
+    std::shared_ptr<MIDIRecord> midi = std::make_shared<MIDIRecord>();
+    std::shared_ptr<BridgePreferences> preferences;
+    BridgeIdentity identity = testIdentity;
+    LedgerLimits limits;
+    FakeServerHost* serverHost = nullptr;
+    int serverHostFinishes = 0;
+};
+
+inline TessaroBridgeCommand midiCommand(std::vector<std::uint8_t> bytes = {0x90, 60, 100},
+                                        Uuid id = Uuid::random()) {
+    return TessaroBridgeCommand{id, TessaroBridgePayload::midi(std::move(bytes))};
+}
+
+inline TessaroBridgeCommand oscCommand(std::string address, Uuid id = Uuid::random()) {
+    return TessaroBridgeCommand{id, TessaroBridgePayload::osc(std::move(address))};
+}
+
+} // namespace varnello::testing
