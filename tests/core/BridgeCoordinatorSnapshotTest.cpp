@@ -75,7 +75,7 @@ TEST_F(SnapshotTest, ServerReportsBecomeSnapshotsAndLogLinesOnTheMainThread) {
                                         "Server status: Beschikbaar via wifi (TCP 40123), "
                                         "clients: 0"}));
     EXPECT_EQ(coordinator->serverState(), BridgeServerState::ready(40123));
-    EXPECT_EQ(serverHost->publishedPorts, (std::vector<std::uint16_t>{40123}));
+    EXPECT_EQ(*serverHost->publishedPorts, (std::vector<std::uint16_t>{40123}));
 
     // A client connects: the count travels the same way.
     iPadListener()->connect();

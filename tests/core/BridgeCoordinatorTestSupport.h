@@ -9,7 +9,9 @@
 #include "ledger/PosixLedgerFileSystem.h"
 #include "outputs/MIDISystem.h"
 #include "protocol/TessaroBridgeCommand.h"
+#include "server/BonjourPublisher.h"
 #include "server/BridgeServer.h"
+#include "server/DnsServiceRegistrar.h"
 #include "support/ManualExecutor.h"
 #include "support/RecordingLogSink.h"
 
@@ -74,6 +76,22 @@ private:
     std::shared_ptr<MIDIRecord> record_;
 };
 
+// Keeps the port of every advertisement asked for; announces nothing.
+class PortRecordingRegistrar final : public DnsServiceRegistrar {
+public:
+    explicit PortRecordingRegistrar(std::shared_ptr<std::vector<std::uint16_t>> ports)
+        : ports_(std::move(ports)) {}
+
+    void setHandlers(Handlers) override {}
+    void publish(const DnsServiceAdvertisement& advertisement) override {
+        ports_->push_back(advertisement.port);
+    }
+    void withdraw() override {}
+
+private:
+    std::shared_ptr<std::vector<std::uint16_t>> ports_;
+};
+
 // A server over fake listeners whose queue is the test's main executor, so
 // that the test decides when each report happens.
 class FakeServerHost final : public BridgeServerHost {
@@ -88,16 +106,16 @@ public:
                                              BridgeCommandHandler commandHandler) override {
         return std::make_shared<BridgeServer>(
             identity, std::move(commandHandler),
-            BridgeServerEnvironment{main_, main_, transport,
-                                    [this](const BridgeIdentity&, std::uint16_t port) {
-                                        publishedPorts.push_back(port);
-                                    },
-                                    [] {}});
+            BridgeServerEnvironment{
+                main_, main_, transport,
+                std::make_unique<BonjourPublisher>(
+                    main_, nullptr, std::make_unique<PortRecordingRegistrar>(publishedPorts))});
     }
     void finish(std::chrono::milliseconds) override { ++finishCount_; }
 
     FakeTcpTransport transport;
-    std::vector<std::uint16_t> publishedPorts;
+    std::shared_ptr<std::vector<std::uint16_t>> publishedPorts =
+        std::make_shared<std::vector<std::uint16_t>>();
 };
 
 // The limits of the ledgers under test: small, so that each reservation is
