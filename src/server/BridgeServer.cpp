@@ -2,6 +2,7 @@
 
 #include "protocol/TessaroBridgeConstants.h"
 #include "protocol/TessaroBridgeHello.h"
+#include "server/BonjourAdvertisement.h"
 
 #include <algorithm>
 #include <cassert>
@@ -23,8 +24,9 @@ std::string describe(const std::optional<TransportError>& error) {
 BridgeServer::BridgeServer(BridgeIdentity identity, BridgeCommandHandler commandHandler,
                            BridgeServerEnvironment environment)
     : identity_(std::move(identity)), commandHandler_(std::move(commandHandler)),
-      environment_(std::move(environment)), queue_(environment_.serverQueue),
-      router_(std::make_shared<AgentRequestRouter>(environment_.serverQueue)) {}
+      mainExecutor_(environment.mainExecutor), queue_(environment.serverQueue),
+      transport_(environment.transport), bonjourPublisher_(std::move(environment.bonjourPublisher)),
+      router_(std::make_shared<AgentRequestRouter>(queue_)) {}
 
 BridgeServer::~BridgeServer() {
     // Whatever is still open belongs to the server queue; the sessions'
@@ -49,18 +51,23 @@ BridgeServer::~BridgeServer() {
     } else {
         queue_.post(std::move(closeAll));
     }
-    withdrawOnMain();
+    // The publisher goes with this last piece of work, on the main thread.
+    mainExecutor_.post([publisher = std::move(bonjourPublisher_)] {
+        if (publisher) {
+            publisher->stop();
+        }
+    });
 }
 
 void BridgeServer::start() {
-    assert(environment_.mainExecutor.isCurrent());
+    assert(mainExecutor_.isCurrent());
     if (listener_) {
         return;
     }
     TcpListenerParameters parameters;
     parameters.keepalive = TcpKeepalive{};
     parameters.allowLocalEndpointReuse = true;
-    auto listener = environment_.transport.makeListener(parameters);
+    auto listener = transport_.makeListener(parameters);
 
     std::weak_ptr<BridgeServer> weak = weak_from_this();
     const TcpListener* reporter = listener.get();
@@ -87,7 +94,7 @@ void BridgeServer::start() {
 void BridgeServer::startAgentControlListener(std::shared_ptr<TcpListener>& created) {
     TcpListenerParameters parameters;
     parameters.requiredLocalEndpoint = TcpEndpoint{"127.0.0.1", agentControlPort};
-    created = environment_.transport.makeListener(parameters);
+    created = transport_.makeListener(parameters);
 
     std::weak_ptr<BridgeServer> weak = weak_from_this();
     const TcpListener* reporter = created.get();
@@ -126,12 +133,13 @@ void BridgeServer::handleListenerState(const TcpListener* reporter, TcpListener:
         return;
     case TcpListener::State::ready: {
         const std::uint16_t port = listener_->port().value_or(0);
-        environment_.mainExecutor.post(
-            [publish = environment_.publishService, identity = identity_, port] {
-                if (publish) {
-                    publish(identity, port);
-                }
-            });
+        mainExecutor_.post([publisher = bonjourPublisher_,
+                            name = bonjourServiceName(identity_.displayName, identity_.id),
+                            txt = bonjourTxtRecord(identity_.displayName, identity_.id), port] {
+            if (publisher) {
+                publisher->publish(name, port, txt);
+            }
+        });
         setState(BridgeServerState::ready(port));
         return;
     }
@@ -287,9 +295,9 @@ void BridgeServer::reportStatus() {
 }
 
 void BridgeServer::withdrawOnMain() {
-    environment_.mainExecutor.post([withdraw = environment_.withdrawService] {
-        if (withdraw) {
-            withdraw();
+    mainExecutor_.post([publisher = bonjourPublisher_] {
+        if (publisher) {
+            publisher->stop();
         }
     });
 }

@@ -4,6 +4,7 @@
 #include "protocol/TessaroBridgeAgentRequest.h"
 #include "protocol/TessaroBridgeAgentResponse.h"
 #include "server/AgentRequestRouter.h"
+#include "server/BonjourPublisher.h"
 #include "server/BridgeAgentControlSession.h"
 #include "server/BridgeClientSession.h"
 #include "server/BridgeServerState.h"
@@ -25,17 +26,14 @@ namespace varnello {
 // What the server runs on. The executors and the transport must outlive the
 // server.
 struct BridgeServerEnvironment {
-    // The main thread: DNS-SD calls go there.
+    // The main thread: every call of the publisher goes there.
     Executor& mainExecutor;
     // The server queue: every listener, connection, timer and command runs
     // there. The transport's handlers must run on it too.
     Executor& serverQueue;
     TcpTransport& transport;
-    // Advertises the iPad listener for this identity on this port, replacing
-    // an earlier advertisement. Main thread only.
-    std::function<void(const BridgeIdentity& identity, std::uint16_t port)> publishService;
-    // Withdraws the advertisement, if any. Main thread only.
-    std::function<void()> withdrawService;
+    // Owned by the server from here on, and destroyed on the main thread.
+    std::unique_ptr<BonjourPublisher> bonjourPublisher;
 };
 
 // The network side of the bridge: the iPad listener (advertised through
@@ -100,8 +98,11 @@ private:
 
     BridgeIdentity identity_;
     BridgeCommandHandler commandHandler_;
-    BridgeServerEnvironment environment_;
+    Executor& mainExecutor_;
     Executor& queue_;
+    TcpTransport& transport_;
+    // Shared only with work posted to the main thread.
+    std::shared_ptr<BonjourPublisher> bonjourPublisher_;
     std::shared_ptr<TcpListener> listener_;
     std::shared_ptr<TcpListener> agentControlListener_;
     // In the order they connected, which is also the order of device lists.

@@ -5,7 +5,6 @@
 #include "support/ManualExecutor.h"
 
 #include <gtest/gtest.h>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,12 +48,12 @@ class ClientSessionTest : public ::testing::Test {
 protected:
     ClientSessionTest() {
         connection = std::make_shared<FakeTcpConnection>(queue);
-        session = std::make_shared<BridgeClientSession>(
-            queue, Uuid::random(), connection, bridgeHello(),
-            [this](const TessaroBridgeCommand& command) {
-                commands.push_back(command);
-                return acceptedBy(command);
-            });
+        session =
+            std::make_shared<BridgeClientSession>(queue, Uuid::random(), connection, bridgeHello(),
+                                                  [this](const TessaroBridgeCommand& command) {
+                                                      commands.push_back(command);
+                                                      return acceptedBy(command);
+                                                  });
         session->onFinished = [this](const Uuid& id) {
             EXPECT_EQ(id, session->id());
             ++finishedCount;
@@ -65,9 +64,9 @@ protected:
     }
 
     static TessaroBridgeHello bridgeHello() {
-        return TessaroBridgeHello::make(TessaroBridgePeerRole::bridge, 1, std::string(64, 'a'),
-                                        "Studio", {TessaroBridgeCapability::midi,
-                                                   TessaroBridgeCapability::osc});
+        return TessaroBridgeHello::make(
+            TessaroBridgePeerRole::bridge, 1, std::string(64, 'a'), "Studio",
+            {TessaroBridgeCapability::midi, TessaroBridgeCapability::osc});
     }
 
     void startReady() {
@@ -206,10 +205,9 @@ TEST_F(ClientSessionTest, RecordsTheAcceptedHelloAndPassesAgentResponsesUnchange
     EXPECT_TRUE(
         session->tessaroHello()->capabilities().contains(TessaroBridgeCapability::agentAPI));
     ASSERT_EQ(agentResponses.size(), 1U);
-    EXPECT_EQ(agentResponses[0],
-              (TessaroBridgeAgentResponse{uuidOf(requestA),
-                                          TessaroBridgeAgentResponseStatus::accepted,
-                                          std::vector<std::uint8_t>{1, 2, 3}, "done"}));
+    EXPECT_EQ(agentResponses[0], (TessaroBridgeAgentResponse{
+                                     uuidOf(requestA), TessaroBridgeAgentResponseStatus::accepted,
+                                     std::vector<std::uint8_t>{1, 2, 3}, "done"}));
 }
 
 TEST_F(ClientSessionTest, ZeroLengthFrameClosesWithoutAnswer) {
@@ -266,8 +264,8 @@ TEST_F(ClientSessionTest, ReceiveErrorOrConnectionFailureFinishesOnce) {
 TEST_F(ClientSessionTest, KeepsOneSendInFlightAndSendsTheRestInOrder) {
     connection->completeSendsAutomatically = false;
     startReady();
-    connection->deliver(framesOf({helloJson, testing::oscCommandJson(commandA),
-                                  testing::oscCommandJson(commandB)}));
+    connection->deliver(framesOf(
+        {helloJson, testing::oscCommandJson(commandA), testing::oscCommandJson(commandB)}));
     EXPECT_EQ(connection->sendCalls, 1U);
     EXPECT_EQ(messagesIn(connection->sentBytes).size(), 1U);
     connection->completeSend();
@@ -275,8 +273,8 @@ TEST_F(ClientSessionTest, KeepsOneSendInFlightAndSendsTheRestInOrder) {
     connection->completeSend();
     EXPECT_EQ(connection->sendCalls, 3U);
     connection->completeSend();
-    EXPECT_EQ(answers(), (std::vector<TessaroBridgeMessage>{acceptedFor(commandA),
-                                                            acceptedFor(commandB)}));
+    EXPECT_EQ(answers(),
+              (std::vector<TessaroBridgeMessage>{acceptedFor(commandA), acceptedFor(commandB)}));
     EXPECT_TRUE(isOpen());
 }
 

@@ -26,7 +26,9 @@ public:
 
     explicit FakeTcpConnection(Executor& queue) : queue_(queue) {}
 
-    void setStateUpdateHandler(StateHandler handler) override { stateHandler_ = std::move(handler); }
+    void setStateUpdateHandler(StateHandler handler) override {
+        stateHandler_ = std::move(handler);
+    }
     void start() override { started = true; }
     void receive(std::size_t minimumIncompleteLength, std::size_t maximumLength,
                  ReceiveCompletion completion) override;
@@ -68,7 +70,9 @@ class FakeTcpListener final : public TcpListener,
 public:
     explicit FakeTcpListener(Executor& queue) : queue_(queue) {}
 
-    void setStateUpdateHandler(StateHandler handler) override { stateHandler_ = std::move(handler); }
+    void setStateUpdateHandler(StateHandler handler) override {
+        stateHandler_ = std::move(handler);
+    }
     void setNewConnectionHandler(NewConnectionHandler handler) override {
         connectionHandler_ = std::move(handler);
     }

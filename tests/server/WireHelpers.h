@@ -15,10 +15,9 @@ namespace varnello::testing {
 // what the bridge's own encoder never would.
 inline std::vector<std::uint8_t> frameOf(std::string_view json) {
     const auto size = static_cast<std::uint32_t>(json.size());
-    std::vector<std::uint8_t> frame{static_cast<std::uint8_t>(size >> 24),
-                                    static_cast<std::uint8_t>(size >> 16),
-                                    static_cast<std::uint8_t>(size >> 8),
-                                    static_cast<std::uint8_t>(size)};
+    std::vector<std::uint8_t> frame{
+        static_cast<std::uint8_t>(size >> 24), static_cast<std::uint8_t>(size >> 16),
+        static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size)};
     frame.insert(frame.end(), json.begin(), json.end());
     return frame;
 }
@@ -38,7 +37,9 @@ inline std::vector<TessaroBridgeMessage> messagesIn(const std::vector<std::uint8
     return decoder.append(bytes);
 }
 
-inline Uuid uuidOf(std::string_view text) { return *Uuid::parse(text); }
+inline Uuid uuidOf(std::string_view text) {
+    return *Uuid::parse(text);
+}
 
 inline std::string tessaroHelloJson(std::string_view peerID, std::string_view capabilities,
                                     std::string_view role = "tessaro") {
@@ -60,8 +61,8 @@ inline std::string agentResponseJson(std::string_view requestID, std::string_vie
 
 inline std::string agentRequestJson(std::string_view requestID, std::string_view operation,
                                     std::string_view target = {}) {
-    std::string json = R"({"type":"agentRequest","body":{"requestID":")" + std::string(requestID) +
-                       R"(",)";
+    std::string json =
+        R"({"type":"agentRequest","body":{"requestID":")" + std::string(requestID) + R"(",)";
     if (!target.empty()) {
         json += R"("targetPeerID":")" + std::string(target) + R"(",)";
     }
