@@ -99,12 +99,12 @@ void BridgeCoordinator::finishServer(std::chrono::milliseconds grace) {
     assertOnMainThread();
     if (server_) {
         server_->stop();
-        // The queue may still hold the server; it goes with the queue.
-        server_.reset();
     }
     if (serverHost_) {
         serverHost_->finish(grace);
     }
+    // Released only now, so that the queue no longer runs anything of it.
+    server_.reset();
 }
 
 void BridgeCoordinator::applyServerStatus(const BridgeServerState& state,

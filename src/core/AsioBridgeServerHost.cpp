@@ -1,0 +1,34 @@
+#include "core/AsioBridgeServerHost.h"
+
+#include "server/BonjourPublisher.h"
+
+#include <cassert>
+#include <utility>
+
+namespace varnello {
+
+AsioBridgeServerHost::AsioBridgeServerHost(Executor& mainThread, std::shared_ptr<LogSink> logSink)
+    : mainThread_(mainThread), logSink_(std::move(logSink)),
+      queue_(std::make_unique<AsioServerQueue>()),
+      transport_(std::make_unique<AsioTcpTransport>(queue_->context())) {}
+
+AsioBridgeServerHost::~AsioBridgeServerHost() {
+    finish(std::chrono::milliseconds{0});
+}
+
+std::shared_ptr<BridgeServer>
+AsioBridgeServerHost::makeServer(const BridgeIdentity& identity,
+                                 BridgeCommandHandler commandHandler) {
+    assert(mainThread_.isCurrent());
+    return std::make_shared<BridgeServer>(
+        identity, std::move(commandHandler),
+        BridgeServerEnvironment{mainThread_, *queue_, *transport_,
+                                std::make_unique<BonjourPublisher>(mainThread_, logSink_)});
+}
+
+void AsioBridgeServerHost::finish(std::chrono::milliseconds grace) {
+    assert(mainThread_.isCurrent());
+    queue_->stop(grace);
+}
+
+} // namespace varnello
