@@ -1,0 +1,11 @@
+#include "app/HeadlessFrontEnd.h"
+
+#include <QCoreApplication>
+
+namespace varnello {
+
+void HeadlessFrontEnd::terminate() {
+    QCoreApplication::exit(0);
+}
+
+} // namespace varnello

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "outputs/MIDIBackendChoice.h"
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace varnello {
+
+// What the command line asks for:
+//   varnello-bridge [--headless] [--midi=auto|alsa|jack]
+//   varnello-bridge --help | --version
+// A plain value; thread-safe.
+struct ProgramOptions {
+    enum class Mode { tray, headless, help, version };
+
+    Mode mode = Mode::tray;
+    MIDIBackendChoice midi = MIDIBackendChoice::automatic;
+
+    // The arguments after the program name. --help and --version win over the
+    // others. Throws ProgramOptionsError.
+    static ProgramOptions parse(std::span<const std::string_view> arguments);
+
+    // The text --help prints.
+    static std::string usage();
+
+    friend bool operator==(const ProgramOptions&, const ProgramOptions&) = default;
+};
+
+// How the program runs once the options are read.
+enum class FrontEnd {
+    tray,
+    headless,
+    // The tray application was asked for, but there is no graphical session.
+    headlessWithoutDisplay,
+};
+
+// The tray needs a graphical session: DISPLAY or WAYLAND_DISPLAY, each counted
+// only when set and not empty (nullptr when unset). Thread-safe.
+FrontEnd chooseFrontEnd(ProgramOptions::Mode mode, const char* display,
+                        const char* waylandDisplay) noexcept;
+
+} // namespace varnello

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "app/StatusMenuFrontEnd.h"
+#include "support/Logger.h"
+
+#include <QMenu>
+#include <QSystemTrayIcon>
+#include <functional>
+#include <memory>
+
+namespace varnello {
+
+// The tray icon and its menu, drawn with Qt Widgets. Needs a QApplication; main
+// thread only.
+class QtTrayFrontEnd final : public StatusMenuFrontEnd {
+public:
+    using ActionHandler = std::function<void(MenuAction)>;
+
+    // `printMenus`: write each menu, as rendered, to standard error (the
+    // VARNELLO_PRINT_MENU diagnostic).
+    QtTrayFrontEnd(Logger logger, bool printMenus);
+    ~QtTrayFrontEnd() override;
+
+    // Receives the chosen item's action, from the event loop, after the menu closed.
+    void setActionHandler(ActionHandler handler);
+
+    void becomeBackgroundApplication() override;
+    void configureStatusItem() override;
+    void showMenu(const TrayMenuModel& menu) override;
+    std::optional<OSCSettingsForm> runOSCSettingsDialog(const OSCSettingsForm& form) override;
+    void showError(const std::string& message) override;
+    void copyPlainText(const std::string& text) override;
+    void terminate() override;
+
+    // The menu as Qt holds it, read back into plain data.
+    static TrayMenuModel renderedModel(const QMenu& menu);
+
+private:
+    struct LaterDeleter {
+        void operator()(QMenu* menu) const { menu->deleteLater(); }
+    };
+
+    Logger logger_;
+    bool printMenus_;
+    ActionHandler actionHandler_;
+    std::unique_ptr<QSystemTrayIcon> trayIcon_;
+    // Replaced while one of its own items may be running: deleted from the event loop.
+    std::unique_ptr<QMenu, LaterDeleter> menu_;
+};
+
+} // namespace varnello

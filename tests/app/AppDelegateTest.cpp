@@ -1,0 +1,287 @@
+#include "app/AppDelegate.h"
+
+#include "core/BridgeCoordinator.h"
+#include "core/JsonFilePreferenceStore.h"
+#include "core/TemporaryFolder.h"
+#include "ledger/CommandLedger.h"
+#include "ledger/CommandLedgerLockError.h"
+#include "ledger/PosixLedgerFileSystem.h"
+#include "outputs/FakeMIDISystem.h"
+#include "support/ManualExecutor.h"
+#include "support/RecordingLogSink.h"
+
+#include <deque>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+namespace varnello {
+namespace {
+
+// Records what the application asked of its front end; answers the OSC dialog
+// from a script.
+class RecordingFrontEnd final : public StatusMenuFrontEnd {
+public:
+    void becomeBackgroundApplication() override { calls.push_back("background"); }
+    void configureStatusItem() override { calls.push_back("statusItem"); }
+    void showMenu(const TrayMenuModel& menu) override {
+        calls.push_back("menu");
+        menus.push_back(menu);
+    }
+    std::optional<OSCSettingsForm> runOSCSettingsDialog(const OSCSettingsForm& form) override {
+        calls.push_back("dialog");
+        shownForms.push_back(form);
+        auto answer = dialogAnswers.front();
+        dialogAnswers.pop_front();
+        return answer;
+    }
+    void showError(const std::string& message) override {
+        calls.push_back("error");
+        errors.push_back(message);
+    }
+    void copyPlainText(const std::string& text) override {
+        calls.push_back("copy");
+        clipboard.push_back(text);
+    }
+    void terminate() override { calls.push_back("terminate"); }
+
+    std::vector<std::string> calls;
+    std::vector<TrayMenuModel> menus;
+    std::deque<std::optional<OSCSettingsForm>> dialogAnswers;
+    std::vector<OSCSettingsForm> shownForms;
+    std::vector<std::string> errors;
+    std::vector<std::string> clipboard;
+};
+
+const BridgeIdentity identity{std::string(64, 'a').replace(0, 8, "0123abcd"), "Studio"};
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    std::shared_ptr<AppDelegate> makeDelegate(AppDelegate::CoordinatorFactory factory) {
+        auto makePreferences = [this] {
+            calls().push_back("preferences");
+            return std::make_shared<BridgePreferences>(std::make_unique<JsonFilePreferenceStore>(
+                preferencesFile, [](const std::string& message) { ADD_FAILURE() << message; }));
+        };
+        return std::make_shared<AppDelegate>(Logger(logSink, "lifecycle"), frontEnd,
+                                             makePreferences, std::move(factory));
+    }
+
+    // A real coordinator over a real ledger in the temporary folder; its server
+    // cannot be created here, so it reports a network error instead of listening.
+    AppDelegate::CoordinatorFactory realCoordinator() {
+        return [this](std::shared_ptr<BridgePreferences> preferences) {
+            calls().push_back("coordinator");
+            BridgeCoordinatorEnvironment environment;
+            environment.logSink = logSink;
+            environment.loadIdentity = [] { return identity; };
+            environment.makeMIDISystem = [this] {
+                return std::make_unique<test::FakeMIDISystem>(midiState);
+            };
+            environment.makeLedger = [this] {
+                return std::make_unique<CommandLedger>(
+                    ledgerFile, std::make_shared<PosixLedgerFileSystem>(),
+                    CommandLedger::standardMaximumEntries, CommandLedger::standardTombstoneBitCount,
+                    CommandLedger::standardTombstoneHashCount,
+                    CommandLedger::standardTombstoneMaximumInsertions);
+            };
+            environment.makeServerHost = []() -> std::unique_ptr<BridgeServerHost> {
+                throw std::runtime_error("no network here");
+            };
+            return BridgeCoordinator::create(std::move(preferences), mainExecutor,
+                                             std::move(environment));
+        };
+    }
+
+    std::vector<std::string>& calls() { return frontEnd.calls; }
+
+    std::vector<std::string> lifecycleLines() const {
+        std::vector<std::string> lines;
+        for (const LogRecord& record : logSink->records()) {
+            if (record.category == "lifecycle") {
+                lines.push_back(std::string(logLevelName(record.level)) + " " + record.text);
+            }
+        }
+        return lines;
+    }
+
+    const MenuEntry& oscEntry() const { return frontEnd.menus.back().at(5); }
+
+    std::optional<nlohmann::json> storedPreferences() const {
+        if (!std::filesystem::exists(preferencesFile)) {
+            return std::nullopt;
+        }
+        return nlohmann::json::parse(testing::readFile(preferencesFile));
+    }
+
+    testing::TemporaryFolder folder;
+    std::filesystem::path preferencesFile =
+        folder.path() / "config" / "TessaroBridge" / "preferences.json";
+    std::filesystem::path ledgerFile = folder.path() / "data" / "command-ledger.json";
+    std::shared_ptr<RecordingLogSink> logSink = std::make_shared<RecordingLogSink>();
+    std::shared_ptr<test::FakeMIDIState> midiState = std::make_shared<test::FakeMIDIState>();
+    ManualExecutor mainExecutor;
+    RecordingFrontEnd frontEnd;
+};
+
+TEST_F(AppDelegateTest, LaunchRunsInOrderAndShowsTheRunningMenu) {
+    auto delegate = makeDelegate(realCoordinator());
+    delegate->applicationDidFinishLaunching();
+    mainExecutor.runDue();
+
+    ASSERT_GE(calls().size(), 5u);
+    EXPECT_EQ(std::vector(calls().begin(), calls().begin() + 4),
+              (std::vector<std::string>{"background", "statusItem", "preferences", "coordinator"}));
+    EXPECT_EQ(calls().back(), "menu");
+    const auto lines = lifecycleLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "info Varnello Bridge start");
+    EXPECT_EQ(lines[1], "info Bridge-coordinator gereed: " + identity.id);
+    ASSERT_NE(delegate->coordinator(), nullptr);
+    EXPECT_EQ(frontEnd.menus.back(), delegate->menuModel());
+    EXPECT_EQ(frontEnd.menus.back().size(), 11u);
+    EXPECT_EQ(frontEnd.menus.back()[1].title, "Network error: no network here");
+    EXPECT_EQ(frontEnd.menus.back()[2].title, "0 iPads connected");
+}
+
+TEST_F(AppDelegateTest, FailedStartUpShowsTheReducedMenuAndStaysAlive) {
+    auto delegate =
+        makeDelegate([](std::shared_ptr<BridgePreferences>) -> std::shared_ptr<BridgeCoordinator> {
+            throw CommandLedgerLockError::alreadyInUse();
+        });
+    delegate->applicationDidFinishLaunching();
+
+    const std::string reason(CommandLedgerLockError::alreadyInUse().what());
+    EXPECT_EQ(
+        frontEnd.menus.back(),
+        (TrayMenuModel{
+            MenuEntry::information("Varnello Bridge"),
+            MenuEntry::information("Startup error: " + reason), MenuEntry::separator(),
+            MenuEntry::command("Stop Varnello Bridge", MenuAction::quitApplication, "Ctrl+Q")}));
+    EXPECT_EQ(lifecycleLines(),
+              (std::vector<std::string>{"info Varnello Bridge start",
+                                        "error Could not start Bridge: " + reason}));
+    EXPECT_EQ(delegate->launchError(), reason);
+
+    // The three bridge actions do nothing without a coordinator; quitting still works.
+    const std::size_t before = calls().size();
+    for (const MenuAction action :
+         {MenuAction::toggleOSC, MenuAction::configureOSC, MenuAction::copyBridgeIdentifier}) {
+        delegate->perform(action);
+    }
+    EXPECT_EQ(calls().size(), before);
+    EXPECT_FALSE(storedPreferences().has_value());
+    delegate->perform(MenuAction::quitApplication);
+    EXPECT_EQ(calls().back(), "terminate");
+    delegate->applicationWillTerminate();
+}
+
+TEST_F(AppDelegateTest, ToggleRemovesTheCheckMarkAndStoresFalse) {
+    auto delegate = makeDelegate(realCoordinator());
+    delegate->applicationDidFinishLaunching();
+    mainExecutor.runDue();
+    EXPECT_EQ(oscEntry().title, "OSC to 127.0.0.1:9000");
+    EXPECT_EQ(oscEntry().checkMark, MenuEntry::CheckMark::on);
+
+    const std::size_t menusBefore = frontEnd.menus.size();
+    delegate->perform(MenuAction::toggleOSC);
+    EXPECT_GT(frontEnd.menus.size(), menusBefore);
+    EXPECT_EQ(oscEntry().checkMark, MenuEntry::CheckMark::off);
+    EXPECT_EQ((*storedPreferences())["oscForwardingEnabled"], false);
+
+    delegate->perform(MenuAction::toggleOSC);
+    EXPECT_EQ(oscEntry().checkMark, MenuEntry::CheckMark::on);
+    EXPECT_EQ((*storedPreferences())["oscForwardingEnabled"], true);
+}
+
+TEST_F(AppDelegateTest, SavedDestinationShowsInTheMenuAtOnce) {
+    auto delegate = makeDelegate(realCoordinator());
+    delegate->applicationDidFinishLaunching();
+    mainExecutor.runDue();
+    frontEnd.dialogAnswers.push_back(OSCSettingsForm{"10.0.0.7", "53000"});
+
+    delegate->perform(MenuAction::configureOSC);
+
+    ASSERT_EQ(frontEnd.shownForms.size(), 1u);
+    EXPECT_EQ(frontEnd.shownForms[0].hostText, "127.0.0.1");
+    EXPECT_EQ(frontEnd.shownForms[0].portText, "9000");
+    // Nothing else ran in between: the new destination shows without another event.
+    EXPECT_EQ(mainExecutor.pendingCount(), 0u);
+    EXPECT_EQ(oscEntry().title, "OSC to 10.0.0.7:53000");
+    const auto stored = *storedPreferences();
+    EXPECT_EQ(stored["oscForwardingHost"], "10.0.0.7");
+    EXPECT_EQ(stored["oscForwardingPort"], 53000);
+}
+
+TEST_F(AppDelegateTest, CancelStoresNothingEvenWhenFieldsChanged) {
+    auto delegate = makeDelegate(realCoordinator());
+    delegate->applicationDidFinishLaunching();
+    mainExecutor.runDue();
+    const auto menus = frontEnd.menus.size();
+    frontEnd.dialogAnswers.push_back(std::nullopt);
+
+    delegate->perform(MenuAction::configureOSC);
+
+    EXPECT_EQ(frontEnd.shownForms.size(), 1u);
+    EXPECT_FALSE(storedPreferences().has_value());
+    EXPECT_EQ(frontEnd.menus.size(), menus);
+    EXPECT_TRUE(frontEnd.errors.empty());
+}
+
+TEST_F(AppDelegateTest, RefusedInputShowsTheErrorOnceAndStoresNothing) {
+    const struct {
+        OSCSettingsForm answer;
+        const char* error;
+    } cases[] = {
+        {{"127.0.0.1", "nine thousand"}, "The UDP port must be between 1 and 65535."},
+        {{"   ", "9000"}, "Enter a valid host name or IP address."},
+    };
+    auto delegate = makeDelegate(realCoordinator());
+    delegate->applicationDidFinishLaunching();
+    mainExecutor.runDue();
+    for (const auto& c : cases) {
+        frontEnd.calls.clear();
+        frontEnd.dialogAnswers.push_back(c.answer);
+        delegate->perform(MenuAction::configureOSC);
+        // One dialog, one alert, no second dialog and no menu change.
+        EXPECT_EQ(calls(), (std::vector<std::string>{"dialog", "error"}));
+        EXPECT_EQ(frontEnd.errors.back(), c.error);
+    }
+    EXPECT_FALSE(storedPreferences().has_value());
+    EXPECT_EQ(oscEntry().title, "OSC to 127.0.0.1:9000");
+}
+
+TEST_F(AppDelegateTest, CopyPutsExactlyTheIdentifierOnTheClipboard) {
+    auto delegate = makeDelegate(realCoordinator());
+    delegate->applicationDidFinishLaunching();
+    delegate->perform(MenuAction::copyBridgeIdentifier);
+    ASSERT_EQ(frontEnd.clipboard.size(), 1u);
+    EXPECT_EQ(frontEnd.clipboard[0], identity.id);
+    EXPECT_EQ(frontEnd.clipboard[0].size(), 64u);
+}
+
+TEST_F(AppDelegateTest, SnapshotsRebuildTheMenuUntilTheDelegateIsGone) {
+    auto delegate = makeDelegate(realCoordinator());
+    delegate->applicationDidFinishLaunching();
+    mainExecutor.runDue();
+    auto coordinator = delegate->coordinator();
+    const std::size_t menus = frontEnd.menus.size();
+
+    coordinator->publishSnapshot();
+    EXPECT_EQ(frontEnd.menus.size(), menus + 1);
+
+    delegate.reset();
+    coordinator->publishSnapshot();
+    EXPECT_EQ(frontEnd.menus.size(), menus + 1);
+}
+
+TEST_F(AppDelegateTest, QuitAsksTheFrontEndToEndTheEventLoop) {
+    auto delegate = makeDelegate(realCoordinator());
+    delegate->applicationDidFinishLaunching();
+    delegate->perform(MenuAction::quitApplication);
+    EXPECT_EQ(calls().back(), "terminate");
+    delegate->applicationWillTerminate();
+}
+
+} // namespace
+} // namespace varnello

@@ -1,0 +1,373 @@
+#pragma once
+
+#include <arpa/inet.h>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <netinet/in.h>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <sys/socket.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace varnello::endtoend {
+
+// The program under test, run as a child with its own environment; its
+// standard error is collected line by line.
+class BridgeProcess {
+public:
+    BridgeProcess(const std::string& binary, const std::vector<std::string>& arguments,
+                  const std::map<std::string, std::string>& environment);
+    // Kills the child (by its pid) if it still runs.
+    ~BridgeProcess();
+
+    BridgeProcess(const BridgeProcess&) = delete;
+    BridgeProcess& operator=(const BridgeProcess&) = delete;
+
+    // The first line of standard error that contains `text`, waiting at most `wait`.
+    std::optional<std::string> awaitLine(const std::string& text, std::chrono::milliseconds wait);
+    std::string errorOutput();
+
+    // SIGTERM, then the exit status; nothing when it has not exited within `wait`
+    // (it is killed then).
+    std::optional<int> terminate(std::chrono::milliseconds wait);
+
+private:
+    void collect(int descriptor);
+
+    pid_t pid_ = -1;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string output_;
+};
+
+// A peer speaking the bridge's framing with its own encoder: a 4-byte
+// big-endian length, then the JSON text. Reads give up after 5 seconds.
+class FramedConnection {
+public:
+    explicit FramedConnection(std::uint16_t port);
+    ~FramedConnection();
+
+    FramedConnection(const FramedConnection&) = delete;
+    FramedConnection& operator=(const FramedConnection&) = delete;
+
+    bool connected() const noexcept { return connected_; }
+    bool send(const std::string& json);
+    // The next frame's JSON; nothing when the stream ends or stays silent.
+    std::optional<nlohmann::json> receive();
+
+private:
+    bool readExactly(std::string& bytes);
+
+    int socket_ = -1;
+    bool connected_ = false;
+};
+
+// The 4-byte big-endian length followed by the text.
+std::string frame(const std::string& json);
+
+// One service that avahi-browse resolved.
+struct BrowsedService {
+    std::string name;
+    std::string type;
+    std::uint16_t port = 0;
+    std::map<std::string, std::string> txt;
+};
+
+// Services of `type` that `avahi-browse -rpt` lists, resolved.
+std::vector<BrowsedService> browseServices(const std::string& type);
+
+// avahi-browse's parsable escapes undone: "\032" is a byte in decimal, "\." a dot.
+std::string unescapeBrowsedText(const std::string& text);
+
+inline BridgeProcess::BridgeProcess(const std::string& binary,
+                                    const std::vector<std::string>& arguments,
+                                    const std::map<std::string, std::string>& environment) {
+    int errorPipe[2];
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe");
+    }
+    std::vector<std::string> argumentTexts{binary};
+    argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& text : argumentTexts) {
+        argv.push_back(text.data());
+    }
+    argv.push_back(nullptr);
+
+    // This process's environment with the given entries replaced or added; the
+    // journal is kept out so that the log goes to standard error.
+    std::map<std::string, std::string> merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text(*entry);
+        const auto equals = text.find('=');
+        if (equals != std::string::npos) {
+            merged[text.substr(0, equals)] = text.substr(equals + 1);
+        }
+    }
+    merged.erase("JOURNAL_STREAM");
+    for (const auto& [key, value] : environment) {
+        merged[key] = value;
+    }
+    std::vector<std::string> environmentTexts;
+    for (const auto& [key, value] : merged) {
+        environmentTexts.push_back(key + "=" + value);
+    }
+    std::vector<char*> envp;
+    for (auto& text : environmentTexts) {
+        envp.push_back(text.data());
+    }
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
+    const int status =
+        ::posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(errorPipe[1]);
+    if (status != 0) {
+        ::close(errorPipe[0]);
+        pid_ = -1;
+        throw std::runtime_error("posix_spawn: " + std::to_string(status));
+    }
+    reader_ = std::thread([this, descriptor = errorPipe[0]] { collect(descriptor); });
+}
+
+inline BridgeProcess::~BridgeProcess() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (reader_.joinable()) {
+        reader_.join();
+    }
+}
+
+inline void BridgeProcess::collect(int descriptor) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(descriptor, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            output_.append(buffer, static_cast<std::size_t>(got));
+        }
+        changed_.notify_all();
+    }
+    ::close(descriptor);
+}
+
+inline std::optional<std::string> BridgeProcess::awaitLine(const std::string& text,
+                                                           std::chrono::milliseconds wait) {
+    std::unique_lock lock(mutex_);
+    std::optional<std::string> found;
+    changed_.wait_for(lock, wait, [&] {
+        std::istringstream lines(output_);
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (line.find(text) != std::string::npos && !lines.eof()) {
+                found = line;
+                return true;
+            }
+        }
+        return false;
+    });
+    return found;
+}
+
+inline std::string BridgeProcess::errorOutput() {
+    std::lock_guard lock(mutex_);
+    return output_;
+}
+
+inline std::optional<int> BridgeProcess::terminate(std::chrono::milliseconds wait) {
+    if (pid_ <= 0) {
+        return std::nullopt;
+    }
+    ::kill(pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) {
+            pid_ = -1;
+            if (reader_.joinable()) {
+                reader_.join();
+            }
+            return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status))
+                                     : std::optional<int>(128 + WTERMSIG(status));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return std::nullopt;
+}
+
+inline std::string frame(const std::string& json) {
+    const auto length = static_cast<std::uint32_t>(json.size());
+    std::string bytes{static_cast<char>(length >> 24), static_cast<char>(length >> 16),
+                      static_cast<char>(length >> 8), static_cast<char>(length)};
+    return bytes + json;
+}
+
+inline FramedConnection::FramedConnection(std::uint16_t port) {
+    socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    timeval timeout{5, 0};
+    ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = ::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+}
+
+inline FramedConnection::~FramedConnection() {
+    ::close(socket_);
+}
+
+inline bool FramedConnection::send(const std::string& json) {
+    const std::string bytes = frame(json);
+    return ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+}
+
+inline std::optional<nlohmann::json> FramedConnection::receive() {
+    std::string prefix(4, '\0');
+    if (!readExactly(prefix)) {
+        return std::nullopt;
+    }
+    const auto byte = [&](int i) { return static_cast<std::uint32_t>(std::uint8_t(prefix[i])); };
+    std::string payload((byte(0) << 24) | (byte(1) << 16) | (byte(2) << 8) | byte(3), '\0');
+    if (!readExactly(payload)) {
+        return std::nullopt;
+    }
+    return nlohmann::json::parse(payload, nullptr, false);
+}
+
+inline bool FramedConnection::readExactly(std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::recv(socket_, bytes.data() + done, bytes.size() - done, 0);
+        if (got <= 0) {
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+inline std::string unescapeBrowsedText(const std::string& text) {
+    std::string result;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 >= text.size()) {
+            result += text[i];
+        } else if (i + 3 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1])) &&
+                   std::isdigit(static_cast<unsigned char>(text[i + 2])) &&
+                   std::isdigit(static_cast<unsigned char>(text[i + 3]))) {
+            result += static_cast<char>(std::stoi(text.substr(i + 1, 3)));
+            i += 3;
+        } else {
+            result += text[i + 1];
+            ++i;
+        }
+    }
+    return result;
+}
+
+namespace detail {
+
+inline std::vector<std::string> splitFields(const std::string& line) {
+    // A ';' inside a name is escaped, so a plain split is exact.
+    std::vector<std::string> fields;
+    std::string field;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        if (line[i] == '\\' && i + 1 < line.size()) {
+            field += line[i];
+            field += line[++i];
+        } else if (line[i] == ';') {
+            fields.push_back(field);
+            field.clear();
+        } else {
+            field += line[i];
+        }
+    }
+    fields.push_back(field);
+    return fields;
+}
+
+// "key=value" "key=value" ...
+inline std::map<std::string, std::string> parseTxt(const std::string& text) {
+    std::map<std::string, std::string> entries;
+    std::size_t position = 0;
+    while ((position = text.find('"', position)) != std::string::npos) {
+        auto end = position + 1;
+        while (end < text.size() && text[end] != '"') {
+            end += text[end] == '\\' ? 2 : 1;
+        }
+        if (end >= text.size()) {
+            break;
+        }
+        const std::string entry =
+            unescapeBrowsedText(text.substr(position + 1, end - position - 1));
+        const auto equals = entry.find('=');
+        entries[entry.substr(0, equals)] =
+            equals == std::string::npos ? std::string() : entry.substr(equals + 1);
+        position = end + 1;
+    }
+    return entries;
+}
+
+} // namespace detail
+
+inline std::vector<BrowsedService> browseServices(const std::string& type) {
+    std::vector<BrowsedService> services;
+    const std::string command = "avahi-browse -rpt " + type + " 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    if (!pipe) {
+        return services;
+    }
+    char buffer[8192];
+    while (std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
+        std::string line(buffer);
+        if (!line.empty() && line.back() == '\n') {
+            line.pop_back();
+        }
+        const auto fields = detail::splitFields(line);
+        if (fields.size() < 10 || fields[0] != "=") {
+            continue;
+        }
+        services.push_back(BrowsedService{unescapeBrowsedText(fields[3]), fields[4],
+                                          static_cast<std::uint16_t>(std::stoi(fields[8])),
+                                          detail::parseTxt(fields[9])});
+    }
+    return services;
+}
+
+} // namespace varnello::endtoend

@@ -1,0 +1,121 @@
+#include "app/ProgramOptions.h"
+
+#include "app/ProgramOptionsError.h"
+
+#include <gtest/gtest.h>
+#include <optional>
+#include <vector>
+
+namespace varnello {
+namespace {
+
+using Mode = ProgramOptions::Mode;
+
+TEST(ProgramOptions, AcceptedCommandLines) {
+    const struct {
+        std::vector<std::string_view> arguments;
+        ProgramOptions expected;
+    } cases[] = {
+        {{}, {Mode::tray, MIDIBackendChoice::automatic}},
+        {{"--headless"}, {Mode::headless, MIDIBackendChoice::automatic}},
+        {{"--midi=jack"}, {Mode::tray, MIDIBackendChoice::jack}},
+        {{"--headless", "--midi=alsa"}, {Mode::headless, MIDIBackendChoice::alsa}},
+        {{"--midi=auto", "--headless"}, {Mode::headless, MIDIBackendChoice::automatic}},
+        {{"--help"}, {Mode::help, MIDIBackendChoice::automatic}},
+        {{"--version"}, {Mode::version, MIDIBackendChoice::automatic}},
+        {{"--headless", "--help"}, {Mode::help, MIDIBackendChoice::automatic}},
+        {{"--version", "--help"}, {Mode::help, MIDIBackendChoice::automatic}},
+        {{"--midi=jack", "--version"}, {Mode::version, MIDIBackendChoice::jack}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ProgramOptions::parse(c.arguments), c.expected)
+            << testing::PrintToString(c.arguments);
+    }
+}
+
+TEST(ProgramOptions, RefusedCommandLines) {
+    const struct {
+        std::vector<std::string_view> arguments;
+        ProgramOptionsError expected;
+        const char* text;
+    } cases[] = {
+        {{"--verbose"},
+         ProgramOptionsError::unknownOption("--verbose"),
+         "Unknown option \u2018--verbose\u2019."},
+        {{"-h"}, ProgramOptionsError::unknownOption("-h"), "Unknown option \u2018-h\u2019."},
+        {{"headless"},
+         ProgramOptionsError::unknownOption("headless"),
+         "Unknown option \u2018headless\u2019."},
+        {{"--midi"},
+         ProgramOptionsError::unknownOption("--midi"),
+         "Unknown option \u2018--midi\u2019."},
+        {{"--midi", "jack"},
+         ProgramOptionsError::unknownOption("--midi"),
+         "Unknown option \u2018--midi\u2019."},
+        {{"--headless="},
+         ProgramOptionsError::unknownOption("--headless="),
+         "Unknown option \u2018--headless=\u2019."},
+        {{""}, ProgramOptionsError::unknownOption(""), "Unknown option \u2018\u2019."},
+        {{"--midi=coremidi"},
+         ProgramOptionsError::invalidMIDIBackend("coremidi"),
+         "The MIDI system must be auto, alsa or jack, not \u2018coremidi\u2019."},
+        {{"--midi=JACK"},
+         ProgramOptionsError::invalidMIDIBackend("JACK"),
+         "The MIDI system must be auto, alsa or jack, not \u2018JACK\u2019."},
+        {{"--midi="},
+         ProgramOptionsError::invalidMIDIBackend(""),
+         "The MIDI system must be auto, alsa or jack, not \u2018\u2019."},
+        {{"--midi=alsa", "--midi=jack"},
+         ProgramOptionsError::repeatedOption("--midi"),
+         "The option \u2018--midi\u2019 is given more than once."},
+        {{"--headless", "--headless"},
+         ProgramOptionsError::repeatedOption("--headless"),
+         "The option \u2018--headless\u2019 is given more than once."},
+        // An unknown option is refused even beside --help: the user mistyped something.
+        {{"--help", "--frobnicate"},
+         ProgramOptionsError::unknownOption("--frobnicate"),
+         "Unknown option \u2018--frobnicate\u2019."},
+    };
+    for (const auto& c : cases) {
+        try {
+            ProgramOptions::parse(c.arguments);
+            ADD_FAILURE() << "accepted " << testing::PrintToString(c.arguments);
+        } catch (const ProgramOptionsError& error) {
+            EXPECT_EQ(error, c.expected) << error.what();
+            EXPECT_STREQ(error.what(), c.text);
+        }
+    }
+}
+
+TEST(ProgramOptions, UsageNamesEveryOption) {
+    const std::string usage = ProgramOptions::usage();
+    for (const char* option :
+         {"--headless", "--midi=auto", "--midi=alsa", "--midi=jack", "--help", "--version"}) {
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+    }
+}
+
+TEST(ProgramOptions, FrontEndNeedsAGraphicalSession) {
+    const struct {
+        Mode mode;
+        const char* display;
+        const char* wayland;
+        FrontEnd expected;
+    } cases[] = {
+        {Mode::tray, ":0", nullptr, FrontEnd::tray},
+        {Mode::tray, nullptr, "wayland-0", FrontEnd::tray},
+        {Mode::tray, ":1", "wayland-0", FrontEnd::tray},
+        {Mode::tray, nullptr, nullptr, FrontEnd::headlessWithoutDisplay},
+        {Mode::tray, "", "", FrontEnd::headlessWithoutDisplay},
+        {Mode::tray, "", nullptr, FrontEnd::headlessWithoutDisplay},
+        {Mode::headless, ":0", "wayland-0", FrontEnd::headless},
+        {Mode::headless, nullptr, nullptr, FrontEnd::headless},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(chooseFrontEnd(c.mode, c.display, c.wayland), c.expected)
+            << (c.display ? c.display : "unset") << " " << (c.wayland ? c.wayland : "unset");
+    }
+}
+
+} // namespace
+} // namespace varnello
