@@ -94,6 +94,10 @@ void BridgeServer::start() {
 void BridgeServer::startAgentControlListener(std::shared_ptr<TcpListener>& created) {
     TcpListenerParameters parameters;
     parameters.requiredLocalEndpoint = TcpEndpoint{"127.0.0.1", agentControlPort};
+    // Without reuse, the connections this bridge closed a moment ago (TIME_WAIT)
+    // would keep a restarted bridge off its own port for a minute. A port held
+    // by another listener is still refused.
+    parameters.allowLocalEndpointReuse = true;
     created = transport_.makeListener(parameters);
 
     std::weak_ptr<BridgeServer> weak = weak_from_this();

@@ -97,7 +97,7 @@ TEST_F(ServerTest, StartCreatesBothListenersAndStartsThemOnTheQueue) {
         (TcpListenerParameters{TcpKeepalive{std::chrono::seconds(30), std::chrono::seconds(10), 3},
                                true, std::nullopt}));
     EXPECT_EQ(transport.parameters[1],
-              (TcpListenerParameters{std::nullopt, false, TcpEndpoint{"127.0.0.1", 54884}}));
+              (TcpListenerParameters{std::nullopt, true, TcpEndpoint{"127.0.0.1", 54884}}));
     EXPECT_EQ(reports, (std::vector<Report>{{BridgeServerState::starting(), 0}}));
     EXPECT_FALSE(iPadListener().started);
     EXPECT_FALSE(agentListener().started);
