@@ -9,6 +9,7 @@
 #include "support/ManualExecutor.h"
 #include "support/RecordingLogSink.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <condition_variable>
 #include <functional>
@@ -249,6 +250,108 @@ TEST_F(ServerNetworkTest, RestartedServerGetsTheAgentPortBackAtOnce) {
     server = makeServer();
     startAndWaitUntilReady();
     EXPECT_TRUE(listDevices().empty());
+}
+
+// One iPad connection over real TCP: frames in, answers out, closed or open.
+struct WireCase {
+    const char* name;
+    std::vector<std::string> frames;
+    std::vector<TessaroBridgeMessage> answers;
+    bool closes;
+};
+
+class ServerWireTable : public ServerNetworkTest, public ::testing::WithParamInterface<WireCase> {};
+
+TEST_P(ServerWireTable, AnswersAndClosesAsTheTableSays) {
+    const auto& given = GetParam();
+    const auto port = startAndWaitUntilReady();
+    test::LoopbackClient iPad("127.0.0.1", port);
+    ASSERT_TRUE(readMessage(iPad).has_value()); // the bridge hello
+    iPad.send(testing::framesOf(given.frames));
+    for (const auto& expected : given.answers) {
+        EXPECT_EQ(readMessage(iPad), expected);
+    }
+    if (given.closes) {
+        EXPECT_TRUE(iPad.seesEndOfStream());
+        reports.waitFor(
+            [port](const Report& r) { return r == Report(BridgeServerState::ready(port), 0); });
+        return;
+    }
+    // Still open: a probe command is answered.
+    const std::string probe = "00000000-0000-4000-8000-000000000001";
+    iPad.send(frameOf(testing::oscCommandJson(probe)));
+    const auto answer = readMessage(iPad);
+    ASSERT_TRUE(answer && answer->bodyIf<TessaroBridgeAcknowledgement>());
+    EXPECT_EQ(answer->bodyIf<TessaroBridgeAcknowledgement>()->commandID, uuidOf(probe));
+}
+
+const std::string helloJson = testing::tessaroHelloJson("ipad-1", R"(["midi"])");
+const std::string otherCommand = "11111111-2222-4333-8444-555555555555";
+
+TessaroBridgeMessage played(const std::string& id) {
+    return TessaroBridgeAcknowledgement{uuidOf(id), TessaroBridgeAckStatus::accepted, "played"};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wire, ServerWireTable,
+    ::testing::Values(WireCase{"CommandBeforeHelloIsRejectedAndTheSessionStays",
+                               {testing::oscCommandJson(commandID)},
+                               {TessaroBridgeAcknowledgement{uuidOf(commandID),
+                                                             TessaroBridgeAckStatus::rejected,
+                                                             "Send a valid Varnello hello first."}},
+                               false},
+                      WireCase{"TwoCommandsInOneSegmentInOrder",
+                               {helloJson, testing::oscCommandJson(commandID),
+                                testing::oscCommandJson(otherCommand)},
+                               {played(commandID), played(otherCommand)},
+                               false},
+                      WireCase{"HelloWithBridgeRoleCloses",
+                               {testing::tessaroHelloJson("ipad-1", R"(["midi"])", "bridge")},
+                               {},
+                               true},
+                      WireCase{"SecondHelloCloses", {helloJson, helloJson}, {}, true},
+                      WireCase{"AcknowledgementCloses",
+                               {helloJson, R"({"type":"acknowledgement","body":{"commandID":")" +
+                                               commandID + R"(","status":"accepted"}})"},
+                               {},
+                               true},
+                      WireCase{"AgentRequestFromIPadCloses",
+                               {helloJson, testing::agentRequestJson(requestID, "devices")},
+                               {},
+                               true},
+                      WireCase{"AgentResponseBeforeHelloCloses",
+                               {testing::agentResponseJson(requestID, "accepted")},
+                               {},
+                               true},
+                      WireCase{"AgentResponseNobodyWaitsForIsIgnored",
+                               {helloJson, testing::agentResponseJson(requestID, "accepted")},
+                               {},
+                               false}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(ServerNetworkTest, FrameSplitOverManySegmentsIsHandledWhenComplete) {
+    const auto port = startAndWaitUntilReady();
+    auto iPad = connectIPad(port, R"(["midi"])");
+    const auto frame = frameOf(testing::oscCommandJson(commandID));
+    for (std::size_t offset = 0; offset < frame.size(); offset += 7) {
+        const auto end = std::min(frame.size(), offset + 7);
+        iPad->send(std::vector<std::uint8_t>(frame.begin() + std::ptrdiff_t(offset),
+                                             frame.begin() + std::ptrdiff_t(end)));
+    }
+    EXPECT_EQ(readMessage(*iPad), played(commandID));
+}
+
+TEST_F(ServerNetworkTest, ReportsTwoIPadsAndOneLeaving) {
+    const auto port = startAndWaitUntilReady();
+    auto first = connectIPad(port, R"(["midi"])");
+    reports.waitFor([](const Report& r) { return r.second == 1; });
+    auto second = connectIPad(port, R"(["osc"])");
+    reports.waitFor(
+        [port](const Report& r) { return r == Report(BridgeServerState::ready(port), 2); });
+    reports.clear();
+    first.reset();
+    EXPECT_EQ(reports.waitFor([](const Report&) { return true; }),
+              Report(BridgeServerState::ready(port), 1));
 }
 
 // Holds 127.0.0.1:54884 the way another program would.
