@@ -44,7 +44,7 @@ AppDelegate::CoordinatorFactory coordinatorFactory(Executor& mainExecutor,
 int serve(QCoreApplication& application, const std::shared_ptr<AppDelegate>& delegate,
           const Logger& logger, bool exitOnLaunchError) {
     TerminationSignals terminationSignals([&logger, weak = std::weak_ptr(delegate)](int number) {
-        logger.notice(std::string("Stopping on ") + sigabbrev_np(number) + ".");
+        logger.notice(std::string("Stopping on SIG") + sigabbrev_np(number) + ".");
         if (auto self = weak.lock()) {
             self->quitApplication();
         }

@@ -1,0 +1,166 @@
+// The real varnello-bridge binary: its command line, its start-up failures, the
+// refusal of a second bridge for the same user, and stopping on a signal.
+
+#include "ChildProcess.h"
+#include "core/TemporaryFolder.h"
+#include "ledger/CommandLedgerLockError.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <sstream>
+
+namespace varnello {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        result.push_back(line);
+    }
+    return result;
+}
+
+// Every file below a folder with its bytes and modification time.
+std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>>
+folderState(const std::filesystem::path& folder) {
+    std::map<std::string, std::pair<std::string, std::filesystem::file_time_type>> state;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file()) {
+            state[entry.path().string()] = {testing::readFile(entry.path()),
+                                            entry.last_write_time()};
+        }
+    }
+    return state;
+}
+
+class ProgramTest : public ::testing::Test {
+protected:
+    // A user of its own: data and configuration in the temporary folder, no
+    // graphical session, logs on standard error.
+    ChildProcess::Environment environment() const {
+        return ChildProcess::Environment{{{"XDG_DATA_HOME", (folder.path() / "data").string()},
+                                          {"XDG_CONFIG_HOME", (folder.path() / "config").string()}},
+                                         {"DISPLAY", "WAYLAND_DISPLAY", "JOURNAL_STREAM"}};
+    }
+
+    std::filesystem::path outputFile(const std::string& name) const {
+        return folder.path() / (name + ".log");
+    }
+
+    static bool jackAvailable() { return std::getenv("VARNELLO_TEST_JACK") != nullptr; }
+
+    testing::TemporaryFolder folder;
+    const std::string binary = VARNELLO_BRIDGE_BINARY;
+};
+
+TEST_F(ProgramTest, CommandLine) {
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::string output;
+    } cases[] = {
+        {{"--version"}, 0, "varnello-bridge " VARNELLO_VERSION "\n"},
+        {{"--help"}, 0, "Usage: varnello-bridge [--headless] [--midi=auto|alsa|jack]\n"},
+        {{"--headless", "--help"}, 0, "Usage: varnello-bridge"},
+        {{"--bogus"},
+         2,
+         "varnello-bridge: Unknown option \u2018--bogus\u2019.\n"
+         "Try \u2018varnello-bridge --help\u2019.\n"},
+        {{"--midi=coremidi"}, 2, "not \u2018coremidi\u2019."},
+        {{"--headless", "jack"}, 2, "Unknown option \u2018jack\u2019."},
+    };
+    int run = 0;
+    for (const auto& c : cases) {
+        std::vector<std::string> command{binary};
+        command.insert(command.end(), c.arguments.begin(), c.arguments.end());
+        const auto file = outputFile("command-line-" + std::to_string(run++));
+        EXPECT_EQ(testing::runToEnd(command, environment(), file, 10s), c.status)
+            << testing::readFile(file);
+        EXPECT_NE(testing::readFile(file).find(c.output), std::string::npos)
+            << testing::readFile(file);
+    }
+    // Refused command lines start nothing.
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "data"));
+    EXPECT_FALSE(std::filesystem::exists(folder.path() / "config"));
+}
+
+TEST_F(ProgramTest, StartUpErrorWithoutDisplayExitsWithStatusOne) {
+    if (std::filesystem::exists("/dev/snd/seq")) {
+        GTEST_SKIP() << "this machine has an ALSA sequencer";
+    }
+    const auto file = outputFile("alsa");
+    // No --headless: without a graphical session the program runs headless anyway.
+    EXPECT_EQ(testing::runToEnd({binary, "--midi=alsa"}, environment(), file, 20s), 1);
+    const auto log = lines(testing::readFile(file));
+    std::vector<std::string> lifecycle;
+    for (const std::string& line : log) {
+        if (line.find(" orvane.TessaroBridge lifecycle: ") != std::string::npos) {
+            lifecycle.push_back(line.substr(line.find(' ') + 1));
+        }
+    }
+    ASSERT_EQ(lifecycle.size(), 3u) << testing::readFile(file);
+    EXPECT_EQ(lifecycle[0], "default orvane.TessaroBridge lifecycle: No graphical session "
+                            "(neither DISPLAY nor WAYLAND_DISPLAY is set): running headless.");
+    EXPECT_EQ(lifecycle[1], "info orvane.TessaroBridge lifecycle: Varnello Bridge start");
+    EXPECT_EQ(lifecycle[2].rfind("error orvane.TessaroBridge lifecycle: Could not start Bridge: "
+                                 "CoreMIDI could not perform \u2018",
+                                 0),
+              0u)
+        << lifecycle[2];
+    // The first log line is the one that says it runs headless.
+    EXPECT_NE(log.front().find("running headless"), std::string::npos);
+}
+
+TEST_F(ProgramTest, SecondBridgeIsRefusedWithoutTouchingTheLedger) {
+    if (!jackAvailable()) {
+        GTEST_SKIP() << "needs a JACK server (scripts/with-test-services.sh)";
+    }
+    ChildProcess first({binary, "--headless", "--midi=jack"}, environment(), outputFile("first"));
+    ASSERT_TRUE(first.waitForOutput("Server status: Beschikbaar via wifi (TCP ", 20s))
+        << first.output();
+    const auto ledgerFolder = folder.path() / "data" / "TessaroBridge";
+    const auto before = folderState(ledgerFolder);
+
+    const auto file = outputFile("second");
+    EXPECT_EQ(testing::runToEnd({binary, "--headless", "--midi=jack"}, environment(), file, 20s),
+              1);
+    const std::string second = testing::readFile(file);
+    EXPECT_NE(second.find(std::string("error orvane.TessaroBridge lifecycle: Could not start "
+                                      "Bridge: ") +
+                          CommandLedgerLockError::alreadyInUse().what()),
+              std::string::npos)
+        << second;
+    EXPECT_EQ(second.find("Bridge-coordinator gereed"), std::string::npos) << second;
+    EXPECT_EQ(folderState(ledgerFolder), before);
+
+    EXPECT_TRUE(first.running());
+    first.sendSignal(SIGTERM);
+    EXPECT_EQ(first.waitForExit(10s), 0) << first.output();
+}
+
+TEST_F(ProgramTest, StopsOnSignalWithStatusZero) {
+    if (!jackAvailable()) {
+        GTEST_SKIP() << "needs a JACK server (scripts/with-test-services.sh)";
+    }
+    for (const auto& [number, name] :
+         {std::pair{SIGINT, "SIGINT"}, std::pair{SIGTERM, "SIGTERM"}}) {
+        ChildProcess bridge({binary, "--headless", "--midi=jack"}, environment(), outputFile(name));
+        ASSERT_TRUE(bridge.waitForOutput("Server status: Beschikbaar via wifi (TCP ", 20s))
+            << bridge.output();
+        bridge.sendSignal(number);
+        EXPECT_EQ(bridge.waitForExit(10s), 0) << bridge.output();
+        EXPECT_NE(bridge.output().find(std::string("lifecycle: Stopping on ") + name + "."),
+                  std::string::npos)
+            << bridge.output();
+    }
+}
+
+} // namespace
+} // namespace varnello
