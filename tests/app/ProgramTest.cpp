@@ -162,5 +162,52 @@ TEST_F(ProgramTest, StopsOnSignalWithStatusZero) {
     }
 }
 
+// A display whose desktop offers no system tray: Qt's offscreen platform.
+ChildProcess::Environment withoutTray(ChildProcess::Environment environment) {
+    environment.set["DISPLAY"] = ":97";
+    environment.set["QT_QPA_PLATFORM"] = "offscreen";
+    environment.set["VARNELLO_PRINT_MENU"] = "1";
+    return environment;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+TEST_F(ProgramTest, WithoutASystemTrayItSaysSoOnceAndKeepsServing) {
+    if (!jackAvailable()) {
+        GTEST_SKIP() << "needs a JACK server (scripts/with-test-services.sh)";
+    }
+    ChildProcess bridge({binary, "--midi=jack"}, withoutTray(environment()), outputFile("no-tray"));
+    ASSERT_TRUE(bridge.waitForOutput("Server status: Beschikbaar via wifi (TCP ", 20s))
+        << bridge.output();
+    const std::string noTray = "error orvane.TessaroBridge lifecycle: The desktop offers no "
+                               "system tray: Varnello Bridge keeps serving without its menu.";
+    EXPECT_EQ(occurrences(bridge.output(), noTray), 1u) << bridge.output();
+    EXPECT_EQ(bridge.output().find("running headless"), std::string::npos);
+    bridge.sendSignal(SIGTERM);
+    EXPECT_EQ(bridge.waitForExit(10s), 0) << bridge.output();
+}
+
+TEST_F(ProgramTest, TrayApplicationStaysAliveAfterAFailedStartUp) {
+    if (std::filesystem::exists("/dev/snd/seq")) {
+        GTEST_SKIP() << "this machine has an ALSA sequencer";
+    }
+    ChildProcess bridge({binary, "--midi=alsa"}, withoutTray(environment()),
+                        outputFile("tray-failed"));
+    ASSERT_TRUE(bridge.waitForOutput("varnello-menu: ", 20s)) << bridge.output();
+    EXPECT_NE(bridge.output().find("lifecycle: Could not start Bridge: "), std::string::npos);
+    EXPECT_NE(bridge.output().find("\"title\":\"Startup error: CoreMIDI could not perform"),
+              std::string::npos)
+        << bridge.output();
+    EXPECT_TRUE(bridge.running());
+    bridge.sendSignal(SIGINT);
+    EXPECT_EQ(bridge.waitForExit(10s), 0) << bridge.output();
+}
+
 } // namespace
 } // namespace varnello
