@@ -24,14 +24,29 @@ TEST(AsioServerQueueTest, RunsWorkOnItsOwnNamedThread) {
     EXPECT_TRUE(current);
 }
 
-TEST(AsioServerQueueTest, RunsPostedWorkInOrderAndDelayedWorkAfterIt) {
+TEST(AsioServerQueueTest, RunsPostedWorkInPostingOrder) {
     AsioServerQueue queue;
     Recorder<int> order;
-    queue.postAfter(std::chrono::milliseconds(30), [&] { order.add(4); });
-    queue.postAfter(std::chrono::milliseconds(0), [&] { order.add(3); });
-    queue.post([&] { order.add(1); });
-    queue.post([&] { order.add(2); });
-    EXPECT_EQ(order.waitFor(4), (std::vector<int>{1, 2, 3, 4}));
+    std::vector<int> expected;
+    for (int i = 0; i < 200; ++i) {
+        queue.post([&order, i] { order.add(i); });
+        expected.push_back(i);
+    }
+    EXPECT_EQ(order.waitFor(200), expected);
+}
+
+TEST(AsioServerQueueTest, RunsDelayedWorkByDeadlineAndNotBeforeIt) {
+    AsioServerQueue queue;
+    using Clock = std::chrono::steady_clock;
+    Recorder<std::pair<int, Clock::duration>> order;
+    const auto posted = Clock::now();
+    queue.postAfter(std::chrono::milliseconds(60), [&] { order.add({2, Clock::now() - posted}); });
+    queue.postAfter(std::chrono::milliseconds(20), [&] { order.add({1, Clock::now() - posted}); });
+    const auto done = order.waitFor(2);
+    EXPECT_EQ(done[0].first, 1);
+    EXPECT_EQ(done[1].first, 2);
+    EXPECT_GE(done[0].second, std::chrono::milliseconds(20));
+    EXPECT_GE(done[1].second, std::chrono::milliseconds(60));
 }
 
 TEST(AsioServerQueueTest, StopLetsQueuedWorkFinishWithinTheGrace) {
