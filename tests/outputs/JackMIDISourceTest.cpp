@@ -133,7 +133,8 @@ TEST_F(JackMIDISourceTest, BurstLargerThanOneCycleArrivesWholeAndInOrder) {
 
     // A cycle the server loses (an xrun on a loaded machine) loses its MIDI for
     // every JACK program; only a burst that met none can tell what the bridge did.
-    for (int attempt = 0; attempt < 5; ++attempt) {
+    // A server without real-time scheduling on a busy machine loses many.
+    for (int attempt = 0; attempt < 10; ++attempt) {
         const int xrunsBefore = reader->xruns();
         // 60 longest sequences: 5160 events, more than one cycle's port buffer holds.
         std::vector<MIDIMessage> expected;
