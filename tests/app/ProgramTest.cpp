@@ -40,6 +40,22 @@ folderState(const std::filesystem::path& folder) {
     return state;
 }
 
+// A display whose desktop offers no system tray: Qt's offscreen platform.
+ChildProcess::Environment withoutTray(ChildProcess::Environment environment) {
+    environment.set["DISPLAY"] = ":97";
+    environment.set["QT_QPA_PLATFORM"] = "offscreen";
+    environment.set["VARNELLO_PRINT_MENU"] = "1";
+    return environment;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 class ProgramTest : public ::testing::Test {
 protected:
     // A user of its own: data and configuration in the temporary folder, no
@@ -140,6 +156,22 @@ TEST_F(ProgramTest, SecondBridgeIsRefusedWithoutTouchingTheLedger) {
     EXPECT_EQ(second.find("Bridge-coordinator gereed"), std::string::npos) << second;
     EXPECT_EQ(folderState(ledgerFolder), before);
 
+    // The tray application says the same in its menu's start-up error line, and
+    // stays to show it.
+    {
+        ChildProcess tray({binary, "--midi=jack"}, withoutTray(environment()),
+                          outputFile("second-tray"));
+        ASSERT_TRUE(tray.waitForOutput("varnello-menu: ", 20s)) << tray.output();
+        EXPECT_NE(tray.output().find(std::string("\"title\":\"Startup error: ") +
+                                     CommandLedgerLockError::alreadyInUse().what() + "\""),
+                  std::string::npos)
+            << tray.output();
+        EXPECT_TRUE(tray.running());
+        tray.sendSignal(SIGTERM);
+        EXPECT_EQ(tray.waitForExit(10s), 0) << tray.output();
+    }
+    EXPECT_EQ(folderState(ledgerFolder), before);
+
     EXPECT_TRUE(first.running());
     first.sendSignal(SIGTERM);
     EXPECT_EQ(first.waitForExit(10s), 0) << first.output();
@@ -160,22 +192,6 @@ TEST_F(ProgramTest, StopsOnSignalWithStatusZero) {
                   std::string::npos)
             << bridge.output();
     }
-}
-
-// A display whose desktop offers no system tray: Qt's offscreen platform.
-ChildProcess::Environment withoutTray(ChildProcess::Environment environment) {
-    environment.set["DISPLAY"] = ":97";
-    environment.set["QT_QPA_PLATFORM"] = "offscreen";
-    environment.set["VARNELLO_PRINT_MENU"] = "1";
-    return environment;
-}
-
-std::size_t occurrences(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
 }
 
 TEST_F(ProgramTest, WithoutASystemTrayItSaysSoOnceAndKeepsServing) {
