@@ -342,6 +342,32 @@ TEST_F(AsioTcpTransportTest, PeerResetFailsThePendingReceiveAndReportsFailed) {
     EXPECT_EQ(received.waitFor(2)[1].error, result.error);
 }
 
+// A peer that vanished must fail the send, not raise SIGPIPE and end the program.
+TEST_F(AsioTcpTransportTest, SendingToAResetPeerFailsTheSend) {
+    const auto port = listen(iPadParameters());
+    std::shared_ptr<TcpConnection> connection;
+    {
+        LoopbackClient client("127.0.0.1", port);
+        connection = acceptedConnection();
+        ASSERT_EQ(connectionEvents.waitFor(1)[0].state, TcpConnection::State::ready);
+        client.resetOnClose();
+    }
+    Recorder<std::optional<TransportError>> completions;
+    onQueue(queue, [&] {
+        for (int i = 0; i < 3; ++i) {
+            connection->send(
+                std::vector<std::uint8_t>(100000, 7),
+                [&](const std::optional<TransportError>& error) { completions.add(error); });
+        }
+    });
+    const auto results = completions.waitFor(3);
+    ASSERT_TRUE(results.back().has_value());
+    EXPECT_TRUE(results.back()->errorNumber() == ECONNRESET ||
+                results.back()->errorNumber() == EPIPE)
+        << results.back()->description();
+    EXPECT_EQ(connectionEvents.waitFor(2)[1].state, TcpConnection::State::failed);
+}
+
 TEST_F(AsioTcpTransportTest, TakenPortIsAFailedReportWithTheSystemText) {
     const int blocker = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
