@@ -80,6 +80,13 @@ void JackMIDIClient::closeOutputPort() noexcept {
     if (port_ == nullptr) {
         return;
     }
+    // After the server went away only closing the client is allowed; that
+    // releases the port with it.
+    if (serverGone_.load(std::memory_order_acquire)) {
+        port_ = nullptr;
+        ring_.reset();
+        return;
+    }
     // Deactivation waits for a running process cycle, so the ring and port
     // are no longer in use when they go.
     jack_deactivate(client_.get());

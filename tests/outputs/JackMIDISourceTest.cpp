@@ -11,7 +11,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jack/metadata.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace varnello {
 namespace {
@@ -21,6 +27,7 @@ using test::JackMIDIReader;
 using test::MIDIMessage;
 
 const MIDIMessage sentinel = {0x8F, 0x00, 0x00};
+constexpr std::uint32_t uniqueIDForServerLossTest = 0x4C4F5353;
 
 class JackMIDISourceTest : public ::testing::Test {
 protected:
@@ -197,11 +204,92 @@ TEST_F(JackMIDISourceTest, AutomaticChoiceTakesJackWhenTheSequencerCannotOpen) {
     EXPECT_TRUE(bridgePort(uniqueID));
 }
 
+// Points this process's JACK clients at the named server while it lives.
+class DefaultJackServer {
+public:
+    explicit DefaultJackServer(const std::string& name) {
+        if (const char* previous = std::getenv("JACK_DEFAULT_SERVER")) {
+            previous_ = previous;
+        }
+        ::setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+    }
+    ~DefaultJackServer() {
+        if (previous_) {
+            ::setenv("JACK_DEFAULT_SERVER", previous_->c_str(), 1);
+        } else {
+            ::unsetenv("JACK_DEFAULT_SERVER");
+        }
+    }
+    DefaultJackServer(const DefaultJackServer&) = delete;
+    DefaultJackServer& operator=(const DefaultJackServer&) = delete;
+
+private:
+    std::optional<std::string> previous_;
+};
+
+TEST(JackMIDISourceServerLossTest, SendsFailOnceTheServerIsGone) {
+    const std::string serverName = "varnello-test-" + std::to_string(getpid());
+    const DefaultJackServer server(serverName);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    char* arguments[] = {const_cast<char*>("jackd"),
+                         const_cast<char*>("-n"),
+                         const_cast<char*>(serverName.c_str()),
+                         const_cast<char*>("-r"),
+                         const_cast<char*>("-d"),
+                         const_cast<char*>("dummy"),
+                         const_cast<char*>("-r"),
+                         const_cast<char*>("48000"),
+                         const_cast<char*>("-p"),
+                         const_cast<char*>("256"),
+                         nullptr};
+    pid_t jackd = -1;
+    const int spawned = posix_spawnp(&jackd, "jackd", &actions, nullptr, arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        if (std::getenv("VARNELLO_TEST_JACK") != nullptr) {
+            FAIL() << "jackd could not be started";
+        }
+        GTEST_SKIP() << "no jackd here";
+    }
+
+    // The server takes a moment to answer; creation is the only way to ask.
+    std::unique_ptr<VirtualMIDISource> source;
+    for (int attempt = 0; attempt < 100 && !source; ++attempt) {
+        try {
+            source = std::make_unique<VirtualMIDISource>(makeMIDISystem(MIDIBackendChoice::jack),
+                                                         uniqueIDForServerLossTest);
+        } catch (const VirtualMIDISourceError&) {
+            std::this_thread::sleep_for(100ms);
+        }
+    }
+    const std::vector<std::uint8_t> noteOn = test::concatenated(test::noteOn());
+    if (source) {
+        source->send(noteOn);
+    }
+    ::kill(jackd, SIGTERM);
+    ::waitpid(jackd, nullptr, 0);
+    ASSERT_TRUE(source) << "the test's own jackd never answered";
+
+    std::optional<std::string> failure;
+    for (int attempt = 0; attempt < 500 && !failure; ++attempt) {
+        try {
+            source->send(noteOn);
+            std::this_thread::sleep_for(10ms);
+        } catch (const VirtualMIDISourceError& error) {
+            failure = error.message();
+        }
+    }
+    EXPECT_EQ(failure, "CoreMIDI could not perform \u2018Send MIDI\u2019 (-3004).");
+    // Destruction after the loss must neither hang nor touch the dead server.
+    source.reset();
+}
+
 TEST(JackMIDISourceWithoutServerTest, CreationFailsWithJacksStatus) {
     // A server name nobody runs: the same answer as on a machine without JACK.
-    const char* previous = std::getenv("JACK_DEFAULT_SERVER");
-    const std::string saved = previous != nullptr ? previous : "";
-    ::setenv("JACK_DEFAULT_SERVER", ("varnello-absent-" + std::to_string(getpid())).c_str(), 1);
+    const DefaultJackServer server("varnello-absent-" + std::to_string(getpid()));
     try {
         VirtualMIDISource source(makeMIDISystem(MIDIBackendChoice::jack), 1);
         ADD_FAILURE() << "creation succeeded";
@@ -209,11 +297,6 @@ TEST(JackMIDISourceWithoutServerTest, CreationFailsWithJacksStatus) {
         // JackFailure | JackServerFailed, negated.
         EXPECT_EQ(error.message(),
                   "CoreMIDI could not perform \u2018Create MIDI client\u2019 (-17).");
-    }
-    if (previous != nullptr) {
-        ::setenv("JACK_DEFAULT_SERVER", saved.c_str(), 1);
-    } else {
-        ::unsetenv("JACK_DEFAULT_SERVER");
     }
 }
 
