@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jack/metadata.h>
+#include <regex>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -117,7 +118,9 @@ TEST_F(JackMIDISourceTest, SequencesArriveAsTheirChannelMessagesInOrder) {
     VirtualMIDISource source(makeMIDISystem(MIDIBackendChoice::jack), uniqueID);
     const auto port = bridgePort(uniqueID);
     ASSERT_TRUE(port) << "no port carries the unique ID";
-    EXPECT_EQ(port->substr(0, 16), "Varnello Bridge:");
+    // A second bridge on the same server gets JACK's numbered variant of the client name.
+    EXPECT_TRUE(std::regex_match(*port, std::regex("Varnello Bridge(-[0-9]+)?:Varnello Bridge")))
+        << *port;
     connectAndWaitForDelivery(source, *port);
 
     std::vector<MIDIMessage> expected;
