@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -18,11 +19,27 @@ constexpr std::size_t headerSize = 84;
 constexpr std::size_t digestSize = 32;
 constexpr std::size_t identifierSize = 36;
 
-void appendBigEndian(std::vector<std::uint8_t>& out, std::uint64_t value, int byteCount) {
-    for (int shift = (byteCount - 1) * 8; shift >= 0; shift -= 8) {
-        out.push_back(static_cast<std::uint8_t>(value >> shift));
+// Fills a buffer of known size front to back.
+class Writer {
+public:
+    explicit Writer(std::uint8_t* start) noexcept : next_(start) {}
+
+    void bytes(const std::uint8_t* data, std::size_t count) noexcept {
+        if (count > 0) {
+            std::memcpy(next_, data, count);
+            next_ += count;
+        }
     }
-}
+
+    void bigEndian(std::uint64_t value, int byteCount) noexcept {
+        for (int shift = (byteCount - 1) * 8; shift >= 0; shift -= 8) {
+            *next_++ = static_cast<std::uint8_t>(value >> shift);
+        }
+    }
+
+private:
+    std::uint8_t* next_;
+};
 
 // Reads the body front to back; a read past its end is a damaged file.
 class Cursor {
@@ -71,19 +88,21 @@ std::vector<std::uint8_t> encodeTombstones(const Uuid& ledgerID, const Tombstone
     filter.validate();
     const std::string identifier = ledgerID.text();
 
-    std::vector<std::uint8_t> out;
-    out.reserve(tombstoneFileOverhead + filter.bits().size());
-    out.insert(out.end(), magic.begin(), magic.end());
-    appendBigEndian(out, formatVersion, 4);
-    out.insert(out.end(), identifier.begin(), identifier.end());
-    appendBigEndian(out, static_cast<std::uint64_t>(filter.bitCount()), 8);
-    appendBigEndian(out, static_cast<std::uint64_t>(filter.hashCount()), 4);
-    appendBigEndian(out, static_cast<std::uint64_t>(filter.maximumInsertions()), 8);
-    appendBigEndian(out, static_cast<std::uint64_t>(filter.insertionCount()), 8);
-    appendBigEndian(out, filter.bits().size(), 8);
-    out.insert(out.end(), filter.bits().begin(), filter.bits().end());
-    const Sha256Digest digest = sha256(std::span<const std::uint8_t>(out));
-    out.insert(out.end(), digest.begin(), digest.end());
+    const std::vector<std::uint8_t>& bits = filter.bits();
+    std::vector<std::uint8_t> out(tombstoneFileOverhead + bits.size());
+    Writer writer(out.data());
+    writer.bytes(magic.data(), magic.size());
+    writer.bigEndian(formatVersion, 4);
+    writer.bytes(reinterpret_cast<const std::uint8_t*>(identifier.data()), identifier.size());
+    writer.bigEndian(static_cast<std::uint64_t>(filter.bitCount()), 8);
+    writer.bigEndian(static_cast<std::uint64_t>(filter.hashCount()), 4);
+    writer.bigEndian(static_cast<std::uint64_t>(filter.maximumInsertions()), 8);
+    writer.bigEndian(static_cast<std::uint64_t>(filter.insertionCount()), 8);
+    writer.bigEndian(bits.size(), 8);
+    writer.bytes(bits.data(), bits.size());
+    const auto body = std::span<const std::uint8_t>(out).first(out.size() - digestSize);
+    const Sha256Digest digest = sha256(body);
+    writer.bytes(digest.data(), digest.size());
     return out;
 }
 
