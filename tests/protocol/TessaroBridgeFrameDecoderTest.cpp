@@ -263,6 +263,19 @@ TEST(TessaroBridgeFrameDecoder, DecodingErrorInAFrameCompletedFromKeptBytes) {
     EXPECT_EQ(decoder.bufferedByteCount(), next.size());
 }
 
+// A peer must not be able to exhaust the stack with nesting.
+TEST(TessaroBridgeFrameDecoder, DeeplyNestedJsonIsADecodingFailure) {
+    const std::string nestedBody =
+        R"({"type":"hello","body":)" + std::string(30000, '[') + std::string(30000, ']') + "}";
+    const std::string unterminated(65536, '[');
+    const std::string nestedObjects = repeated(R"({"a":)", 10000) + "1" + std::string(10000, '}');
+    for (const auto& payload : {nestedBody, unterminated, nestedObjects}) {
+        TessaroBridgeFrameDecoder decoder;
+        EXPECT_EQ(outcomeOf([&] { decoder.append(frameOf(payload)); }), decodingFailure);
+        EXPECT_EQ(decoder.bufferedByteCount(), 0u);
+    }
+}
+
 TEST(TessaroBridgeFrameDecoder, NeverKeepsMoreThanOnePartialFrameBetweenCalls) {
     Messages messages;
     for (int index = 0; index < 6; ++index) {
