@@ -68,7 +68,7 @@ void QtTrayFrontEnd::showMenu(const TrayMenuModel& model) {
             // Queued: the action may replace this very menu.
             QObject::connect(action, &QAction::triggered, action, [this, chosen] {
                 QMetaObject::invokeMethod(
-                    trayIcon_.get(),
+                    &dispatcher_,
                     [this, chosen] {
                         if (actionHandler_) {
                             actionHandler_(chosen);

@@ -32,6 +32,9 @@ public:
     void copyPlainText(const std::string& text) override;
     void terminate() override;
 
+    // The menu shown now; null before the first showMenu.
+    const QMenu* menu() const noexcept { return menu_.get(); }
+
     // The menu as Qt holds it, read back into plain data.
     static TrayMenuModel renderedModel(const QMenu& menu);
 
@@ -43,6 +46,8 @@ private:
     Logger logger_;
     bool printMenus_;
     ActionHandler actionHandler_;
+    // Context of the queued calls to the handler; lives as long as the front end.
+    QObject dispatcher_;
     std::unique_ptr<QSystemTrayIcon> trayIcon_;
     // Replaced while one of its own items may be running: deleted from the event loop.
     std::unique_ptr<QMenu, LaterDeleter> menu_;

@@ -1,5 +1,7 @@
 #include "app/QtMainExecutor.h"
 
+#include "QtTestApplication.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -19,14 +21,7 @@ using namespace std::chrono_literals;
 
 class QtMainExecutorTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "app_qt_test";
-        static char* argv[] = {name, nullptr};
-        if (QCoreApplication::instance() == nullptr) {
-            application = new QCoreApplication(argc, argv);
-        }
-    }
+    static void SetUpTestSuite() { testing::qtTestApplication(); }
 
     // Runs the event loop until `done` holds, for at most five seconds.
     static bool runUntil(const std::function<bool()>& done) {
@@ -54,7 +49,6 @@ protected:
         return order;
     }
 
-    static inline QCoreApplication* application = nullptr;
     QObject context;
     QtMainExecutor executor{context};
     std::mutex mutex;
