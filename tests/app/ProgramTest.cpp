@@ -2,14 +2,17 @@
 // refusal of a second bridge for the same user, and stopping on a signal.
 
 #include "ChildProcess.h"
+#include "HeadlessEndToEndTest.h"
 #include "core/TemporaryFolder.h"
 #include "ledger/CommandLedgerLockError.h"
+#include "support/Uuid.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <regex>
 #include <sstream>
 
 namespace varnello {
@@ -222,6 +225,45 @@ TEST_F(ProgramTest, TrayApplicationStaysAliveAfterAFailedStartUp) {
         << bridge.output();
     EXPECT_TRUE(bridge.running());
     bridge.sendSignal(SIGINT);
+    EXPECT_EQ(bridge.waitForExit(10s), 0) << bridge.output();
+}
+
+TEST_F(ProgramTest, StoppingAnswersPendingAgentRequests) {
+    if (!jackAvailable()) {
+        GTEST_SKIP() << "needs a JACK server (scripts/with-test-services.sh)";
+    }
+    ChildProcess bridge({binary, "--headless", "--midi=jack"}, environment(),
+                        outputFile("stopping"));
+    ASSERT_TRUE(bridge.waitForOutput("Server status: Beschikbaar via wifi (TCP ", 20s))
+        << bridge.output();
+    std::smatch match;
+    const std::string log = bridge.output();
+    ASSERT_TRUE(std::regex_search(log, match, std::regex(R"(Beschikbaar via wifi \(TCP (\d+)\))")));
+    const auto port = static_cast<std::uint16_t>(std::stoi(match[1]));
+
+    // An iPad that offers the Agent API, and a request it never answers.
+    endtoend::FramedConnection iPad(port);
+    ASSERT_TRUE(iPad.connected());
+    ASSERT_TRUE(iPad.receive());
+    ASSERT_TRUE(iPad.send(R"({"type":"hello","body":{"role":"tessaro","protocolVersion":1,)"
+                          R"("peerID":"stopping-ipad","displayName":"Stopping iPad",)"
+                          R"("capabilities":["agentAPI"]}})"));
+    endtoend::FramedConnection agent(54884);
+    ASSERT_TRUE(agent.connected());
+    const std::string requestID = Uuid::random().text();
+    ASSERT_TRUE(agent.send(R"({"type":"agentRequest","body":{"requestID":")" + requestID +
+                           R"(","operation":"capabilities"}})"));
+    const auto forwarded = iPad.receive();
+    ASSERT_TRUE(forwarded) << bridge.output();
+    ASSERT_EQ((*forwarded)["type"], "agentRequest");
+
+    bridge.sendSignal(SIGTERM);
+    const auto response = agent.receive();
+    ASSERT_TRUE(response) << bridge.output();
+    EXPECT_EQ((*response)["type"], "agentResponse");
+    EXPECT_EQ((*response)["body"]["requestID"], requestID);
+    EXPECT_EQ((*response)["body"]["status"], "unavailable");
+    EXPECT_EQ((*response)["body"]["detail"], "Varnello Bridge is stopping.");
     EXPECT_EQ(bridge.waitForExit(10s), 0) << bridge.output();
 }
 
