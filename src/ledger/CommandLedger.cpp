@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <stdexcept>
-#include <type_traits>
 
 namespace varnello {
 

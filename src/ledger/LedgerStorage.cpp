@@ -3,6 +3,8 @@
 #include "ledger/CommandLedgerError.h"
 #include "support/Uuid.h"
 
+#include <optional>
+
 namespace varnello {
 
 namespace {
