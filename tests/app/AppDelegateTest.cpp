@@ -10,6 +10,7 @@
 #include "support/ManualExecutor.h"
 #include "support/RecordingLogSink.h"
 
+#include <cerrno>
 #include <deque>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -61,7 +62,8 @@ protected:
         auto makePreferences = [this] {
             calls().push_back("preferences");
             return std::make_shared<BridgePreferences>(std::make_unique<JsonFilePreferenceStore>(
-                preferencesFile, [](const std::string& message) { ADD_FAILURE() << message; }));
+                preferencesFile,
+                [this](const std::string& message) { preferenceProblems.push_back(message); }));
         };
         return std::make_shared<AppDelegate>(Logger(logSink, "lifecycle"), frontEnd,
                                              makePreferences, std::move(factory));
@@ -122,6 +124,7 @@ protected:
     std::shared_ptr<test::FakeMIDIState> midiState = std::make_shared<test::FakeMIDIState>();
     ManualExecutor mainExecutor;
     RecordingFrontEnd frontEnd;
+    std::vector<std::string> preferenceProblems;
 };
 
 TEST_F(AppDelegateTest, LaunchRunsInOrderAndShowsTheRunningMenu) {
@@ -248,6 +251,27 @@ TEST_F(AppDelegateTest, RefusedInputShowsTheErrorOnceAndStoresNothing) {
         EXPECT_EQ(frontEnd.errors.back(), c.error);
     }
     EXPECT_FALSE(storedPreferences().has_value());
+    EXPECT_EQ(oscEntry().title, "OSC to 127.0.0.1:9000");
+}
+
+// A preferences folder that cannot be written used to end the program with an
+// uncaught exception from a menu item; the user now sees why nothing changed.
+TEST_F(AppDelegateTest, PreferencesThatCannotBeSavedAreReportedNotFatal) {
+    testing::writeFile(preferencesFile.parent_path(), "not a folder");
+    auto delegate = makeDelegate(realCoordinator());
+    delegate->applicationDidFinishLaunching();
+    mainExecutor.runDue();
+    const std::string saveFailed = BridgePreferencesError::saveFailed(ENOTDIR).message();
+
+    delegate->perform(MenuAction::toggleOSC);
+    ASSERT_EQ(frontEnd.errors.size(), 1u);
+    EXPECT_EQ(frontEnd.errors[0], saveFailed);
+    EXPECT_EQ(oscEntry().checkMark, MenuEntry::CheckMark::on);
+
+    frontEnd.dialogAnswers.push_back(OSCSettingsForm{"10.0.0.7", "53000"});
+    delegate->perform(MenuAction::configureOSC);
+    ASSERT_EQ(frontEnd.errors.size(), 2u);
+    EXPECT_EQ(frontEnd.errors[1], saveFailed);
     EXPECT_EQ(oscEntry().title, "OSC to 127.0.0.1:9000");
 }
 
