@@ -108,11 +108,15 @@ void BridgeAgentControlSession::sendResponse(const TessaroBridgeAgentResponse& r
         return;
     }
     responseInFlight_ = true;
-    // Held strongly until the response is out, also when the server has let
-    // go of the session while stopping.
-    connection_->send(
-        std::move(frame),
-        [self = shared_from_this()](const std::optional<TransportError>&) { self->close(); });
+    // Kept until the response is out, also when the server has let go of the
+    // session while stopping; cancelling ends the send in any case.
+    keepAliveUntilCancelled_ = shared_from_this();
+    std::weak_ptr<BridgeAgentControlSession> weak = weak_from_this();
+    connection_->send(std::move(frame), [weak](const std::optional<TransportError>&) {
+        if (auto self = weak.lock()) {
+            self->close();
+        }
+    });
 }
 
 void BridgeAgentControlSession::finish() {
@@ -133,6 +137,7 @@ void BridgeAgentControlSession::close() {
         connection_->cancel();
     }
     finish();
+    keepAliveUntilCancelled_.reset();
 }
 
 } // namespace varnello

@@ -66,6 +66,7 @@ private:
     bool didFinish_ = false;
     bool didCancel_ = false;
     bool responseInFlight_ = false;
+    std::shared_ptr<BridgeAgentControlSession> keepAliveUntilCancelled_;
 };
 
 } // namespace varnello

@@ -89,7 +89,10 @@ void BridgeClientSession::handleReceived(const std::vector<std::uint8_t>& conten
     // A half-close still gets the answers to what it sent before.
     finish();
     if (sendInFlight_) {
+        // Out of the registry now: the session keeps itself until the
+        // connection is cancelled, which also ends every send in flight.
         cancelWhenDrained_ = true;
+        keepAliveUntilCancelled_ = shared_from_this();
     } else {
         cancelConnection();
     }
@@ -163,13 +166,15 @@ void BridgeClientSession::sendFront() {
     Outgoing next = std::move(outgoing_.front());
     outgoing_.pop_front();
     sendInFlight_ = true;
-    // Held strongly until the send completes, so that answers queued before a
-    // half-close still go out after the session has left the registry.
-    connection_->send(std::move(next.frame),
-                      [self = shared_from_this(), onFailure = std::move(next.onFailure)](
-                          const std::optional<TransportError>& error) {
-                          self->handleSendCompletion(error.has_value(), onFailure);
-                      });
+    std::weak_ptr<BridgeClientSession> weak = weak_from_this();
+    connection_->send(std::move(next.frame), [weak, onFailure = std::move(next.onFailure)](
+                                                 const std::optional<TransportError>& error) {
+        if (auto self = weak.lock()) {
+            self->handleSendCompletion(error.has_value(), onFailure);
+        } else if (error && onFailure) {
+            onFailure();
+        }
+    });
 }
 
 void BridgeClientSession::handleSendCompletion(bool hasError, const FailureAction& onFailure) {
@@ -205,6 +210,7 @@ void BridgeClientSession::cancelConnection() {
         didCancel_ = true;
         connection_->cancel();
     }
+    keepAliveUntilCancelled_.reset();
 }
 
 void BridgeClientSession::finish() {

@@ -95,6 +95,7 @@ private:
     // The peer has finished sending: the connection is cancelled once the
     // answers already queued have gone out.
     bool cancelWhenDrained_ = false;
+    std::shared_ptr<BridgeClientSession> keepAliveUntilCancelled_;
 };
 
 } // namespace varnello

@@ -246,6 +246,20 @@ TEST_F(ClientSessionTest, HalfCloseFinishesAndStillSendsTheAnswersAlreadyDue) {
     EXPECT_EQ(connection->cancelCount, 1);
 }
 
+TEST_F(ClientSessionTest, HalfClosedSessionOutlivesItsOwnerUntilItsAnswersAreOut) {
+    connection->completeSendsAutomatically = false;
+    startReady();
+    connection->deliver(framesOf({helloJson, testing::oscCommandJson(commandA)}), true);
+    std::weak_ptr<BridgeClientSession> weak = session;
+    session.reset(); // as the server's registry does on finish
+    ASSERT_FALSE(weak.expired());
+    ASSERT_TRUE(connection->completeSend()); // the bridge hello
+    ASSERT_TRUE(connection->completeSend()); // the acknowledgement, queued until now
+    EXPECT_EQ(answers(), std::vector<TessaroBridgeMessage>{acceptedFor(commandA)});
+    EXPECT_EQ(connection->cancelCount, 1);
+    EXPECT_TRUE(weak.expired());
+}
+
 TEST_F(ClientSessionTest, HalfCloseWithNothingToSendCancelsAtOnce) {
     startReady();
     connection->deliver({}, true);
