@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -126,6 +127,13 @@ void plainReplace(const std::filesystem::path& folder, const char* name,
     ::close(directory);
 }
 
+// CPU time of this process, kernel work on its behalf included.
+double cpuMicroseconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+}
+
 double microseconds(Clock::duration duration) {
     return std::chrono::duration<double, std::micro>(duration).count();
 }
@@ -146,7 +154,9 @@ Percentiles percentiles(std::vector<double> samples) {
 
 // Each operation and its floor alternate, so both see the same disk conditions.
 void report(benchmark::State& state, const std::vector<double>& operation,
-            const std::vector<double>& floor) {
+            const std::vector<double>& floor, double operationCpu, double floorCpu) {
+    state.counters["cpu_us"] = operationCpu / static_cast<double>(operation.size());
+    state.counters["floor_cpu_us"] = floorCpu / static_cast<double>(floor.size());
     const Percentiles op = percentiles(operation);
     const Percentiles base = percentiles(floor);
     state.counters["median_us"] = op.median;
@@ -165,11 +175,15 @@ void BM_Reserve(benchmark::State& state) {
     const std::vector<char> ledgerBytes(std::filesystem::file_size(ledger->fileURL()), 'l');
     std::vector<double> operation;
     std::vector<double> floor;
+    double operationCpu = 0;
+    double floorCpu = 0;
     for (auto _ : state) {
         const Uuid id = Uuid::random();
+        const double cpuStart = cpuMicroseconds();
         const auto start = Clock::now();
         const auto answer = ledger->reserve(id);
         const auto end = Clock::now();
+        const double cpuEnd = cpuMicroseconds();
         if (answer) {
             state.SkipWithError("a random identifier was answered as known");
             break;
@@ -178,12 +192,14 @@ void BM_Reserve(benchmark::State& state) {
         plainReplace(folder.path(), "floor-tombstones.bin", tombstoneBytes);
         plainReplace(folder.path(), "floor-ledger.json", ledgerBytes);
         const auto floorEnd = Clock::now();
+        operationCpu += cpuEnd - cpuStart;
+        floorCpu += cpuMicroseconds() - cpuEnd;
         operation.push_back(microseconds(end - start));
         floor.push_back(microseconds(floorEnd - floorStart));
         state.SetIterationTime(std::chrono::duration<double>(end - start).count());
     }
     if (!operation.empty()) {
-        report(state, operation, floor);
+        report(state, operation, floor, operationCpu, floorCpu);
     }
 }
 BENCHMARK(BM_Reserve)
@@ -198,19 +214,25 @@ void BM_Record(benchmark::State& state) {
     const std::vector<char> ledgerBytes(std::filesystem::file_size(ledger->fileURL()), 'l');
     std::vector<double> operation;
     std::vector<double> floor;
+    double operationCpu = 0;
+    double floorCpu = 0;
     bool executed = false;
     for (auto _ : state) {
         executed = !executed;
+        const double cpuStart = cpuMicroseconds();
         const auto start = Clock::now();
         ledger->record(id, executed ? CommandLedgerState::executed : CommandLedgerState::failed);
         const auto end = Clock::now();
+        const double cpuEnd = cpuMicroseconds();
         plainReplace(folder.path(), "floor-ledger.json", ledgerBytes);
         const auto floorEnd = Clock::now();
+        operationCpu += cpuEnd - cpuStart;
+        floorCpu += cpuMicroseconds() - cpuEnd;
         operation.push_back(microseconds(end - start));
         floor.push_back(microseconds(floorEnd - end));
         state.SetIterationTime(std::chrono::duration<double>(end - start).count());
     }
-    report(state, operation, floor);
+    report(state, operation, floor, operationCpu, floorCpu);
 }
 BENCHMARK(BM_Record)
     ->Iterations(measuredOperations)

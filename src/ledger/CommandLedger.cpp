@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace varnello {
 
@@ -83,11 +84,15 @@ std::optional<CommandLedgerState> CommandLedger::reserve(const Uuid& commandID) 
         throw CommandLedgerError::saturated();
     }
 
-    TombstoneFilter nextTombstones = tombstones_;
-    nextTombstones.insert(commandID);
-    saveTombstones(nextTombstones);
+    if (spareTombstones_) {
+        *spareTombstones_ = tombstones_; // copies into the storage it already has
+    } else {
+        spareTombstones_.emplace(tombstones_);
+    }
+    spareTombstones_->insert(commandID);
+    saveTombstones(*spareTombstones_);
     // From here on the identifier is never new again, even when the ledger file fails.
-    tombstones_ = std::move(nextTombstones);
+    std::swap(tombstones_, *spareTombstones_);
 
     const std::size_t limit = static_cast<std::size_t>(maximumEntries_);
     const std::size_t kept = std::min(orderedEntries_.size(), limit - 1);
@@ -250,7 +255,8 @@ void CommandLedger::saveLedger(const StoredLedgerPayload& payload) {
 
 void CommandLedger::saveTombstones(const TombstoneFilter& filter) {
     try {
-        writeAtomically(*fileManager_, encodeTombstones(ledgerID_, filter), tombstoneFileURL_);
+        encodeTombstones(ledgerID_, filter, tombstoneFileBytes_);
+        writeAtomically(*fileManager_, tombstoneFileBytes_, tombstoneFileURL_);
     } catch (const CommandLedgerError&) {
         throw;
     } catch (const std::exception&) {

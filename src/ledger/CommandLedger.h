@@ -94,6 +94,9 @@ private:
     std::vector<Entry> orderedEntries_;
     std::unordered_map<Uuid, CommandLedgerState> statesByID_;
     TombstoneFilter tombstones_;
+    // Storage that each reservation's copy of the filter and its file reuse.
+    std::optional<TombstoneFilter> spareTombstones_;
+    std::vector<std::uint8_t> tombstoneFileBytes_;
     std::unique_ptr<LedgerFileLock> lock_;
 };
 

@@ -85,11 +85,18 @@ std::vector<std::uint8_t> encodeTombstones(const StoredTombstones& stored) {
 }
 
 std::vector<std::uint8_t> encodeTombstones(const Uuid& ledgerID, const TombstoneFilter& filter) {
+    std::vector<std::uint8_t> out;
+    encodeTombstones(ledgerID, filter, out);
+    return out;
+}
+
+void encodeTombstones(const Uuid& ledgerID, const TombstoneFilter& filter,
+                      std::vector<std::uint8_t>& out) {
     filter.validate();
     const std::string identifier = ledgerID.text();
 
     const std::vector<std::uint8_t>& bits = filter.bits();
-    std::vector<std::uint8_t> out(tombstoneFileOverhead + bits.size());
+    out.resize(tombstoneFileOverhead + bits.size());
     Writer writer(out.data());
     writer.bytes(magic.data(), magic.size());
     writer.bigEndian(formatVersion, 4);
@@ -103,7 +110,6 @@ std::vector<std::uint8_t> encodeTombstones(const Uuid& ledgerID, const Tombstone
     const auto body = std::span<const std::uint8_t>(out).first(out.size() - digestSize);
     const Sha256Digest digest = sha256(body);
     writer.bytes(digest.data(), digest.size());
-    return out;
 }
 
 StoredTombstones decodeTombstones(std::span<const std::uint8_t> bytes) {

@@ -25,6 +25,10 @@ inline constexpr std::size_t tombstoneFileOverhead = 116;
 // Throws CommandLedgerError::unsupportedOrDamagedFormat when the filter fails validate().
 std::vector<std::uint8_t> encodeTombstones(const StoredTombstones& stored);
 std::vector<std::uint8_t> encodeTombstones(const Uuid& ledgerID, const TombstoneFilter& filter);
+// The same into a buffer that is kept between saves, so that a save neither allocates
+// nor faults in a megabyte of fresh pages.
+void encodeTombstones(const Uuid& ledgerID, const TombstoneFilter& filter,
+                      std::vector<std::uint8_t>& out);
 
 // Throws CommandLedgerError::unsupportedOrDamagedFormat for anything but an intact,
 // exactly sized file of version 1.

@@ -160,6 +160,9 @@ TEST_F(CommandLedgerTest, SmallWindowDropsTheOldestEntryAtEachReservation) {
               (std::vector<CommandLedger::Entry>{{ids[2], State::executed},
                                                  {ids[3], State::executed},
                                                  {ids[4], State::executed}}));
+    // Each reservation's filter went to disk and then became the one in memory.
+    EXPECT_EQ(ledger->tombstones().insertionCount(), 5);
+    EXPECT_EQ(decodeTombstones(readBytes(tombstoneFile())).filter, ledger->tombstones());
     for (int i = 0; i < 2; ++i) {
         EXPECT_EQ(ledger->reserve(ids[i]), State::accepted);
     }
