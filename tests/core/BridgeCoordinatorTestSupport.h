@@ -95,11 +95,11 @@ private:
 // A server over fake listeners whose queue is the test's main executor, so
 // that the test decides when each report happens.
 class FakeServerHost final : public BridgeServerHost {
-    Executor& main_;
+    ManualExecutor& main_;
     int& finishCount_;
 
 public:
-    FakeServerHost(Executor& main, int& finishCount)
+    FakeServerHost(ManualExecutor& main, int& finishCount)
         : main_(main), finishCount_(finishCount), transport(main) {}
 
     std::shared_ptr<BridgeServer> makeServer(const BridgeIdentity& identity,
@@ -111,7 +111,11 @@ public:
                 std::make_unique<BonjourPublisher>(
                     main_, nullptr, std::make_unique<PortRecordingRegistrar>(publishedPorts))});
     }
-    void finish(std::chrono::milliseconds) override { ++finishCount_; }
+    // Runs what the queue still holds, the server's stop among it.
+    void finish(std::chrono::milliseconds) override {
+        ++finishCount_;
+        main_.runDue();
+    }
 
     FakeTcpTransport transport;
     std::shared_ptr<std::vector<std::uint16_t>> publishedPorts =
@@ -164,6 +168,10 @@ protected:
         };
         return result;
     }
+
+    // Work left on the executor may hold a server, which posts to the executor
+    // when it goes: run it while the executor is still there.
+    void TearDown() override { main.runDue(); }
 
     std::shared_ptr<BridgeCoordinator> makeCoordinator() {
         return BridgeCoordinator::create(preferences, main, environment());
