@@ -3,8 +3,10 @@
 // of its previous one, to a coordinator with a real ledger (standard
 // parameters) in a temporary folder and a MIDI system that only counts.
 // Prints acknowledgements per second and the median and 99th percentile of
-// the time from sending a command to receiving its acknowledgement, beside
-// the ledger floor: reserve plus record on a ledger of its own, alone.
+// the time from sending a command to receiving its acknowledgement. Then one
+// connection alone sends 200 more, to show the cost of one command without
+// others queued before it, and, beside both, the ledger floor: reserve plus
+// record alone, on the same files once the bridge has let go of them.
 // Bounded: every read gives up after 10 s and the whole run after 120 s.
 
 #include "core/AsioBridgeServerHost.h"
@@ -41,6 +43,7 @@ using namespace std::chrono_literals;
 constexpr int connectionCount = 8;
 constexpr int commandCount = 2000;
 constexpr int floorSamples = 200;
+constexpr std::size_t soloCommands = 200;
 constexpr auto runLimit = 120s;
 
 class CountingMIDISystem final : public MIDISystem {
@@ -212,7 +215,7 @@ void runIPad(std::uint16_t port, int commands, int index, Clock::time_point dead
     }
 }
 
-// reserve plus record on a ledger alone: the least a command can cost.
+// reserve plus record on the ledger alone: the least a command can cost.
 std::vector<double> measureLedgerFloor(const std::filesystem::path& folder) {
     auto ledger = standardLedgerAt(folder);
     std::vector<double> samples;
@@ -228,7 +231,6 @@ std::vector<double> measureLedgerFloor(const std::filesystem::path& folder) {
 
 int run() {
     TemporaryFolder folder;
-    const auto floor = measureLedgerFloor(folder.path() / "floor");
 
     ManualExecutor main;
     std::atomic<int> emitted{0};
@@ -284,8 +286,15 @@ int run() {
     }
     joiner.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+
+    IPadResult solo;
+    std::thread soloIPad(runIPad, *port, static_cast<int>(soloCommands), connectionCount, deadline,
+                         std::ref(solo));
+    soloIPad.join();
     coordinator->finishServer(BridgeCoordinator::stopGrace);
     main.runDue();
+    coordinator.reset();
+    const auto floor = measureLedgerFloor(folder.path() / "data");
 
     std::vector<double> latencies;
     int accepted = 0;
@@ -298,18 +307,27 @@ int run() {
         failedConnections += result.failed ? 1 : 0;
     }
     std::printf("connections: %d, commands acknowledged: %zu of %d (accepted %d, other %d), "
-                "MIDI emitted: %d, failed connections: %d\n",
+                "MIDI emitted in both runs: %d, failed connections: %d\n",
                 connectionCount, latencies.size(), commandCount, accepted, otherAnswers,
                 emitted.load(), failedConnections);
     std::printf("elapsed: %.2f s, acknowledgements per second: %.1f\n", seconds,
                 static_cast<double>(latencies.size()) / seconds);
     std::printf("send to acknowledgement: median %.2f ms, p99 %.2f ms\n",
                 percentile(latencies, 0.5), percentile(latencies, 0.99));
+    std::printf("server time per command (elapsed / acknowledged): %.2f ms\n",
+                seconds * 1000 / static_cast<double>(latencies.size()));
+    std::printf("one connection alone, %zu commands: median %.2f ms, p99 %.2f ms\n",
+                solo.latencies.size(), percentile(solo.latencies, 0.5),
+                percentile(solo.latencies, 0.99));
     std::printf("ledger floor (reserve + record alone, %d samples): median %.2f ms, p99 %.2f ms\n",
                 floorSamples, percentile(floor, 0.5), percentile(floor, 0.99));
-    std::printf("median / floor median: %.2f\n",
-                percentile(latencies, 0.5) / percentile(floor, 0.5));
-    return static_cast<int>(latencies.size()) == commandCount && failedConnections == 0 ? 0 : 1;
+    std::printf("median / floor median: 8 connections %.2f, one connection %.2f\n",
+                percentile(latencies, 0.5) / percentile(floor, 0.5),
+                percentile(solo.latencies, 0.5) / percentile(floor, 0.5));
+    const bool complete = static_cast<int>(latencies.size()) == commandCount &&
+                          failedConnections == 0 && !solo.failed &&
+                          solo.latencies.size() == soloCommands;
+    return complete ? 0 : 1;
 }
 
 } // namespace
