@@ -53,4 +53,5 @@ if ! jack_lsp >/dev/null 2>&1; then
 fi
 
 export VARNELLO_TEST_JACK=1
+if [ "$started_avahi" = 1 ]; then export VARNELLO_TEST_AVAHI_CONFIG="$workdir/avahi-daemon.conf"; fi
 "$@"
