@@ -7,9 +7,10 @@ namespace {
 const char* text(CommandLedgerLockError::Code code) noexcept {
     switch (code) {
     case CommandLedgerLockError::Code::alreadyInUse:
-        return "Another Varnello Bridge is already using the command ledger.";
+        break;
     }
-    return "Another Varnello Bridge is already using the command ledger.";
+    return "Varnello Bridge is already running: another Varnello Bridge is already using the "
+           "command ledger.";
 }
 
 } // namespace

@@ -215,7 +215,8 @@ TEST(CommandLedgerLockTest, AnotherProcessIsRefusedWhileTheHolderLives) {
             ADD_FAILURE() << "a second process opened a ledger in use";
         } catch (const CommandLedgerLockError& error) {
             EXPECT_EQ(std::string(error.what()),
-                      "Another Varnello Bridge is already using the command ledger.");
+                      "Varnello Bridge is already running: another Varnello Bridge is already "
+                      "using the command ledger.");
         }
         EXPECT_EQ(namesIn(folder.path()), names);
         EXPECT_EQ(readBytes(file), ledgerBytes);

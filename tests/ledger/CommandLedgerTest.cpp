@@ -253,8 +253,8 @@ TEST_F(CommandLedgerTest, SecondLedgerOnTheSameFilesIsRefusedAndTouchesNothing) 
         FAIL() << "a second ledger opened the same files";
     } catch (const CommandLedgerLockError& error) {
         EXPECT_EQ(error, CommandLedgerLockError::alreadyInUse());
-        EXPECT_EQ(std::string(error.what()),
-                  "Another Varnello Bridge is already using the command ledger.");
+        EXPECT_EQ(std::string(error.what()), "Varnello Bridge is already running: another Varnello "
+                                             "Bridge is already using the command ledger.");
     }
     for (Step step : fileSystem->calls()) {
         EXPECT_TRUE(step == Step::kind || step == Step::tryLockExclusive) << stepName(step);

@@ -61,7 +61,8 @@ TEST(CommandLedgerErrorTest, EveryCaseHasItsExactMessage) {
 TEST(CommandLedgerLockErrorTest, SaysAnotherBridgeUsesTheLedger) {
     const CommandLedgerLockError error = CommandLedgerLockError::alreadyInUse();
     EXPECT_EQ(error.code(), CommandLedgerLockError::Code::alreadyInUse);
-    EXPECT_EQ(error.message(), "Another Varnello Bridge is already using the command ledger.");
+    EXPECT_EQ(error.message(), "Varnello Bridge is already running: another Varnello Bridge is "
+                               "already using the command ledger.");
     EXPECT_EQ(std::string(error.what()), error.message());
 }
 
