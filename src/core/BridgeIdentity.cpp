@@ -5,9 +5,9 @@
 #include "core/HostDisplayName.h"
 #include "core/LinuxHostNameSource.h"
 #include "core/LinuxMachineIDSource.h"
-#include "core/TextTrimming.h"
 #include "support/HexString.h"
 #include "support/Sha256.h"
+#include "support/UnicodeScalars.h"
 
 namespace varnello {
 

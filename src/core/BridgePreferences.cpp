@@ -1,7 +1,6 @@
 #include "core/BridgePreferences.h"
 
 #include "core/BridgePreferencesError.h"
-#include "core/TextTrimming.h"
 #include "support/UnicodeScalars.h"
 
 #include <algorithm>

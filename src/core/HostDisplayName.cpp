@@ -1,6 +1,5 @@
 #include "core/HostDisplayName.h"
 
-#include "core/TextTrimming.h"
 #include "support/PrefixCharacters.h"
 #include "support/UnicodeScalars.h"
 

@@ -1,7 +1,7 @@
 #include "core/LinuxMachineIDSource.h"
 
 #include "core/DurableFile.h"
-#include "core/TextTrimming.h"
+#include "support/UnicodeScalars.h"
 
 namespace varnello {
 namespace {

@@ -50,4 +50,51 @@ std::string removingControlScalars(std::string_view text) {
     return kept;
 }
 
+std::string_view trimmingWhiteSpace(std::string_view text) noexcept {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t start = 0;
+    while (start < length) {
+        std::int32_t next = start;
+        UChar32 scalar;
+        U8_NEXT(bytes, next, length, scalar);
+        if (scalar < 0 || !isWhiteSpaceScalar(static_cast<char32_t>(scalar))) {
+            break;
+        }
+        start = next;
+    }
+    std::int32_t end = length;
+    while (end > start) {
+        std::int32_t previous = end;
+        UChar32 scalar;
+        U8_PREV(bytes, start, previous, scalar);
+        if (scalar < 0 || !isWhiteSpaceScalar(static_cast<char32_t>(scalar))) {
+            break;
+        }
+        end = previous;
+    }
+    return text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start));
+}
+
+std::string replacingIllFormedUTF8(std::string_view text) {
+    static constexpr std::string_view replacementCharacter = "\xEF\xBF\xBD";
+    std::string result;
+    result.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t offset = 0;
+    while (offset < length) {
+        const std::int32_t start = offset;
+        UChar32 scalar;
+        U8_NEXT(bytes, offset, length, scalar);
+        if (scalar < 0) {
+            result.append(replacementCharacter);
+        } else {
+            result.append(text.substr(static_cast<std::size_t>(start),
+                                      static_cast<std::size_t>(offset - start)));
+        }
+    }
+    return result;
+}
+
 } // namespace varnello

@@ -36,5 +36,28 @@ TEST(UnicodeScalars, RemovesControlScalarsOnly) {
     EXPECT_EQ(removingControlScalars("\tStudio\xE2\x80\x8B Mac\n"), "Studio Mac");
 }
 
+TEST(UnicodeScalars, TrimsWhiteSpaceAtBothEndsOnly) {
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"  host \t\n", "host"},
+        {"\xC2\xA0\xE3\x80\x80" "a b\xE2\x80\xA8", "a b"},
+        {" \xFF ", "\xFF"},
+        {"\xE2\x80\x8Bx", "\xE2\x80\x8Bx"}, // zero-width space is not White_Space
+        {"   ", ""},
+        {"", ""},
+    };
+    for (const auto& [text, trimmed] : cases) {
+        EXPECT_EQ(trimmingWhiteSpace(text), trimmed) << text;
+    }
+}
+
+TEST(UnicodeScalars, ReplacesIllFormedSequencesWithReplacementCharacter) {
+    EXPECT_EQ(replacingIllFormedUTF8("ok \xC3\xA9"), "ok \xC3\xA9");
+    EXPECT_EQ(replacingIllFormedUTF8("a\xFF"
+                                     "b"),
+              "a\xEF\xBF\xBD"
+              "b");
+    EXPECT_EQ(replacingIllFormedUTF8("\xC3"), "\xEF\xBF\xBD");
+}
+
 } // namespace
 } // namespace varnello
