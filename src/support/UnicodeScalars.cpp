@@ -14,26 +14,12 @@ bool isWhiteSpaceScalar(char32_t scalar) noexcept {
     return u_hasBinaryProperty(static_cast<UChar32>(scalar), UCHAR_WHITE_SPACE) != 0;
 }
 
-std::optional<std::u32string> utf8Scalars(std::string_view text) {
-    std::u32string scalars;
-    scalars.reserve(text.size());
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto length = static_cast<std::int32_t>(text.size());
-    std::int32_t offset = 0;
-    while (offset < length) {
-        UChar32 scalar;
-        U8_NEXT(bytes, offset, length, scalar);
-        if (scalar < 0) {
-            return std::nullopt;
-        }
-        scalars.push_back(static_cast<char32_t>(scalar));
-    }
-    return scalars;
-}
+namespace {
 
-std::string removingControlScalars(std::string_view text) {
-    std::string kept;
-    kept.reserve(text.size());
+// Calls visit(piece, scalar) for each scalar of a UTF-8 text in order, where
+// piece is its bytes and scalar is negative for an ill-formed sequence; stops
+// when visit returns false.
+template <typename Visit> void forEachScalar(std::string_view text, Visit visit) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
     const auto length = static_cast<std::int32_t>(text.size());
     std::int32_t offset = 0;
@@ -41,12 +27,42 @@ std::string removingControlScalars(std::string_view text) {
         const std::int32_t start = offset;
         UChar32 scalar;
         U8_NEXT(bytes, offset, length, scalar);
-        if (scalar >= 0 && isControlScalar(static_cast<char32_t>(scalar))) {
-            continue;
+        const auto piece =
+            text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(offset - start));
+        if (!visit(piece, scalar)) {
+            return;
         }
-        kept.append(
-            text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(offset - start)));
     }
+}
+
+} // namespace
+
+std::optional<std::u32string> utf8Scalars(std::string_view text) {
+    std::u32string scalars;
+    scalars.reserve(text.size());
+    bool wellFormed = true;
+    forEachScalar(text, [&](std::string_view, UChar32 scalar) {
+        wellFormed = scalar >= 0;
+        if (wellFormed) {
+            scalars.push_back(static_cast<char32_t>(scalar));
+        }
+        return wellFormed;
+    });
+    if (!wellFormed) {
+        return std::nullopt;
+    }
+    return scalars;
+}
+
+std::string removingControlScalars(std::string_view text) {
+    std::string kept;
+    kept.reserve(text.size());
+    forEachScalar(text, [&](std::string_view piece, UChar32 scalar) {
+        if (scalar < 0 || !isControlScalar(static_cast<char32_t>(scalar))) {
+            kept.append(piece);
+        }
+        return true;
+    });
     return kept;
 }
 
@@ -80,20 +96,10 @@ std::string replacingIllFormedUTF8(std::string_view text) {
     static constexpr std::string_view replacementCharacter = "\xEF\xBF\xBD";
     std::string result;
     result.reserve(text.size());
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    const auto length = static_cast<std::int32_t>(text.size());
-    std::int32_t offset = 0;
-    while (offset < length) {
-        const std::int32_t start = offset;
-        UChar32 scalar;
-        U8_NEXT(bytes, offset, length, scalar);
-        if (scalar < 0) {
-            result.append(replacementCharacter);
-        } else {
-            result.append(text.substr(static_cast<std::size_t>(start),
-                                      static_cast<std::size_t>(offset - start)));
-        }
-    }
+    forEachScalar(text, [&](std::string_view piece, UChar32 scalar) {
+        result.append(scalar < 0 ? replacementCharacter : piece);
+        return true;
+    });
     return result;
 }
 
