@@ -5,20 +5,50 @@
 set -euo pipefail
 
 workdir=$(mktemp -d /tmp/varnello-services.XXXXXX)
-started_avahi=0
+dbus_pid=""
+avahi_pid=""
 jackd_pid=""
 
+stop_pid() {
+  if [ -n "$1" ]; then kill "$1" 2>/dev/null || true; wait "$1" 2>/dev/null || true; fi
+}
+
 cleanup() {
-  if [ -n "$jackd_pid" ]; then kill "$jackd_pid" 2>/dev/null || true; wait "$jackd_pid" 2>/dev/null || true; fi
-  if [ "$started_avahi" = 1 ]; then avahi-daemon -k 2>/dev/null || true; fi
+  stop_pid "$jackd_pid"
+  stop_pid "$avahi_pid"
+  # The daemon-restart test replaces the daemon started here with one of its own.
+  if [ -n "$avahi_pid" ]; then avahi-daemon -k 2>/dev/null || true; fi
+  if [ -n "$dbus_pid" ]; then kill "$dbus_pid" 2>/dev/null || true; fi
   rm -rf "$workdir"
 }
 trap cleanup EXIT
 
+fail() {
+  echo "with-test-services: $1" >&2
+  if [ -n "${2:-}" ] && [ -f "$2" ]; then sed 's/^/  | /' "$2" >&2; fi
+  exit 1
+}
+
+system_bus_answers() {
+  dbus-send --system --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetId >/dev/null 2>&1
+}
+
+wait_until() {
+  for _ in $(seq 100); do
+    if "$@"; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
 if [ "$(id -u)" -eq 0 ]; then
-  if [ ! -S /run/dbus/system_bus_socket ]; then
+  # A socket file alone proves nothing: a machine image or an earlier run may have left it behind.
+  if ! system_bus_answers; then
+    rm -f /run/dbus/system_bus_socket /run/dbus/pid
     mkdir -p /run/dbus
-    dbus-daemon --system --fork
+    dbus_pid=$(dbus-daemon --system --fork --print-pid 2>"$workdir/dbus.log") ||
+      fail "the system D-Bus did not start." "$workdir/dbus.log"
+    wait_until system_bus_answers || fail "the system D-Bus does not answer." "$workdir/dbus.log"
   fi
   if ! avahi-daemon -c 2>/dev/null; then
     cat > "$workdir/avahi-daemon.conf" <<'CONF'
@@ -36,8 +66,11 @@ publish-workstation=no
 [reflector]
 [rlimits]
 CONF
-    avahi-daemon -f "$workdir/avahi-daemon.conf" --no-chroot --no-drop-root -D
-    started_avahi=1
+    avahi-daemon -f "$workdir/avahi-daemon.conf" --no-chroot --no-drop-root --no-rlimits \
+      >"$workdir/avahi.log" 2>&1 &
+    avahi_pid=$!
+    wait_until avahi-daemon -c 2>/dev/null ||
+      fail "avahi-daemon did not start." "$workdir/avahi.log"
   fi
 else
   echo "Not root: the DNS-SD tests use whatever avahi-daemon runs, or skip." >&2
@@ -46,12 +79,9 @@ fi
 if ! jack_lsp >/dev/null 2>&1; then
   JACK_NO_AUDIO_RESERVATION=1 jackd -r -d dummy -r 48000 -p 256 >"$workdir/jackd.log" 2>&1 &
   jackd_pid=$!
-  for _ in $(seq 50); do
-    if jack_lsp >/dev/null 2>&1; then break; fi
-    sleep 0.1
-  done
+  wait_until jack_lsp >/dev/null 2>&1 || fail "jackd did not start." "$workdir/jackd.log"
 fi
 
 export VARNELLO_TEST_JACK=1
-if [ "$started_avahi" = 1 ]; then export VARNELLO_TEST_AVAHI_CONFIG="$workdir/avahi-daemon.conf"; fi
+if [ -n "$avahi_pid" ]; then export VARNELLO_TEST_AVAHI_CONFIG="$workdir/avahi-daemon.conf"; fi
 "$@"
