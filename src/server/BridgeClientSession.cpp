@@ -64,26 +64,51 @@ void BridgeClientSession::handleReceived(const std::vector<std::uint8_t>& conten
         return;
     }
     if (!content.empty()) {
-        std::vector<TessaroBridgeMessage> messages;
         try {
-            messages = decoder_.append(content);
+            for (auto& message : decoder_.append(content)) {
+                incoming_.push_back(std::move(message));
+            }
         } catch (const std::exception&) {
             close();
             return;
         }
-        for (const auto& message : messages) {
-            handleMessage(message);
-            if (didCancel_ || didFinish_) {
-                return;
-            }
-        }
     }
-    if (!isComplete && !hasError) {
-        receiveNext();
+    peerFinishedSending_ = isComplete;
+    receiveFailed_ = hasError;
+    handleNextMessage();
+}
+
+void BridgeClientSession::handleNextMessage() {
+    assert(queue_.isCurrent());
+    if (didCancel_ || didFinish_) {
         return;
     }
-    if (hasError) {
+    if (incoming_.empty()) {
+        continueAfterMessages();
+        return;
+    }
+    const TessaroBridgeMessage message = std::move(incoming_.front());
+    incoming_.pop_front();
+    handleMessage(message);
+    std::weak_ptr<BridgeClientSession> weak = weak_from_this();
+    queue_.post([weak] {
+        if (auto self = weak.lock()) {
+            self->handleNextMessage();
+        }
+    });
+}
+
+void BridgeClientSession::continueAfterMessages() {
+    if (receiveFailed_) {
         close();
+        return;
+    }
+    if (!peerFinishedSending_) {
+        if (queuedSendBytes_ > maximumQueuedSendBytes) {
+            readingPaused_ = true;
+        } else {
+            receiveNext();
+        }
         return;
     }
     // A half-close still gets the answers to what it sent before.
@@ -156,6 +181,7 @@ void BridgeClientSession::sendMessage(const TessaroBridgeMessage& message,
         }
         return;
     }
+    queuedSendBytes_ += frame.size();
     outgoing_.push_back(Outgoing{std::move(frame), std::move(onFailure)});
     if (!sendInFlight_) {
         sendFront();
@@ -165,6 +191,7 @@ void BridgeClientSession::sendMessage(const TessaroBridgeMessage& message,
 void BridgeClientSession::sendFront() {
     Outgoing next = std::move(outgoing_.front());
     outgoing_.pop_front();
+    queuedSendBytes_ -= next.frame.size();
     sendInFlight_ = true;
     std::weak_ptr<BridgeClientSession> weak = weak_from_this();
     connection_->send(std::move(next.frame), [weak, onFailure = std::move(next.onFailure)](
@@ -193,11 +220,17 @@ void BridgeClientSession::handleSendCompletion(bool hasError, const FailureActio
     } else if (cancelWhenDrained_) {
         cancelConnection();
     }
+    if (readingPaused_ && queuedSendBytes_ <= maximumQueuedSendBytes && !didCancel_ &&
+        !didFinish_) {
+        readingPaused_ = false;
+        receiveNext();
+    }
 }
 
 void BridgeClientSession::failQueuedSends() {
     auto failed = std::move(outgoing_);
     outgoing_.clear();
+    queuedSendBytes_ = 0;
     for (auto& item : failed) {
         if (item.onFailure) {
             item.onFailure();

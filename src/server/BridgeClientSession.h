@@ -36,6 +36,9 @@ public:
 
     // The largest read: one maximal frame, its 4-byte prefix included.
     static constexpr std::size_t maximumReadBytes = 65540;
+    // Reading pauses while more than this many bytes of answers wait to go
+    // out, so a peer that sends without reading cannot grow the queue.
+    static constexpr std::size_t maximumQueuedSendBytes = 65540;
     static constexpr const char* helloRequiredDetail = "Send a valid Varnello hello first.";
 
     BridgeClientSession(Executor& queue, Uuid id, std::shared_ptr<TcpConnection> connection,
@@ -73,6 +76,8 @@ private:
     void handleState(TcpConnection::State state);
     void receiveNext();
     void handleReceived(const std::vector<std::uint8_t>& content, bool isComplete, bool hasError);
+    void handleNextMessage();
+    void continueAfterMessages();
     void handleMessage(const TessaroBridgeMessage& message);
     void sendFront();
     void handleSendCompletion(bool hasError, const FailureAction& onFailure);
@@ -89,9 +94,16 @@ private:
     bool didReceiveClientHello_ = false;
     std::optional<TessaroBridgeHello> tessaroHello_;
     bool didCancel_ = false;
-    // Frames waiting for the one in flight.
+    // Messages of the last read not handled yet: one is handled per turn of
+    // the queue, so other connections' commands are not held up by a burst.
+    std::deque<TessaroBridgeMessage> incoming_;
+    bool peerFinishedSending_ = false;
+    bool receiveFailed_ = false;
+    // Frames waiting for the one in flight, and their bytes.
     std::deque<Outgoing> outgoing_;
+    std::size_t queuedSendBytes_ = 0;
     bool sendInFlight_ = false;
+    bool readingPaused_ = false;
     // The peer has finished sending: the connection is cancelled once the
     // answers already queued have gone out.
     bool cancelWhenDrained_ = false;

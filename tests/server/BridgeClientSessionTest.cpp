@@ -200,6 +200,7 @@ INSTANTIATE_TEST_SUITE_P(Messages, ClientSessionMessageTable, ::testing::ValuesI
 TEST_F(ClientSessionTest, RecordsTheAcceptedHelloAndPassesAgentResponsesUnchanged) {
     startReady();
     connection->deliver(framesOf({helloJson, agentResponseJson}));
+    queue.runDue();
     ASSERT_TRUE(session->tessaroHello().has_value());
     EXPECT_EQ(session->tessaroHello()->peerID(), "ipad-1");
     EXPECT_TRUE(
@@ -221,10 +222,12 @@ TEST_F(ClientSessionTest, ZeroLengthFrameClosesWithoutAnswer) {
 TEST_F(ClientSessionTest, FrameSplitIntoSingleBytesIsHandledOnItsLastByte) {
     startReady();
     connection->deliver(frameOf(helloJson));
+    queue.runDue();
     const auto frame = frameOf(testing::oscCommandJson(commandA));
     for (std::size_t index = 0; index < frame.size(); ++index) {
         EXPECT_TRUE(commands.empty()) << "before byte " << index;
         ASSERT_TRUE(connection->deliver({frame[index]}));
+        queue.runDue();
     }
     queue.runDue();
     EXPECT_EQ(commands.size(), 1U);
@@ -236,6 +239,7 @@ TEST_F(ClientSessionTest, HalfCloseFinishesAndStillSendsTheAnswersAlreadyDue) {
     connection->completeSendsAutomatically = false;
     startReady();
     connection->deliver(framesOf({helloJson, testing::oscCommandJson(commandA)}), true);
+    queue.runDue();
 
     EXPECT_EQ(finishedCount, 1);
     EXPECT_EQ(connection->cancelCount, 0) << "the acknowledgement is still waiting";
@@ -250,6 +254,7 @@ TEST_F(ClientSessionTest, HalfClosedSessionOutlivesItsOwnerUntilItsAnswersAreOut
     connection->completeSendsAutomatically = false;
     startReady();
     connection->deliver(framesOf({helloJson, testing::oscCommandJson(commandA)}), true);
+    queue.runDue();
     std::weak_ptr<BridgeClientSession> weak = session;
     session.reset(); // as the server's registry does on finish
     ASSERT_FALSE(weak.expired());
@@ -263,6 +268,7 @@ TEST_F(ClientSessionTest, HalfClosedSessionOutlivesItsOwnerUntilItsAnswersAreOut
 TEST_F(ClientSessionTest, HalfCloseWithNothingToSendCancelsAtOnce) {
     startReady();
     connection->deliver({}, true);
+    queue.runDue();
     EXPECT_EQ(finishedCount, 1);
     EXPECT_EQ(connection->cancelCount, 1);
 }
@@ -280,6 +286,7 @@ TEST_F(ClientSessionTest, KeepsOneSendInFlightAndSendsTheRestInOrder) {
     startReady();
     connection->deliver(framesOf(
         {helloJson, testing::oscCommandJson(commandA), testing::oscCommandJson(commandB)}));
+    queue.runDue();
     EXPECT_EQ(connection->sendCalls, 1U);
     EXPECT_EQ(messagesIn(connection->sentBytes).size(), 1U);
     connection->completeSend();
@@ -289,6 +296,37 @@ TEST_F(ClientSessionTest, KeepsOneSendInFlightAndSendsTheRestInOrder) {
     connection->completeSend();
     EXPECT_EQ(answers(),
               (std::vector<TessaroBridgeMessage>{acceptedFor(commandA), acceptedFor(commandB)}));
+    EXPECT_TRUE(isOpen());
+}
+
+TEST_F(ClientSessionTest, HandlesOneMessagePerTurnOfTheQueue) {
+    startReady();
+    connection->deliver(framesOf(
+        {helloJson, testing::oscCommandJson(commandA), testing::oscCommandJson(commandB)}));
+    EXPECT_TRUE(commands.empty()) << "the hello takes the first turn";
+    queue.runDue();
+    EXPECT_EQ(commands.size(), 2U);
+    EXPECT_TRUE(connection->hasPendingReceive());
+}
+
+TEST_F(ClientSessionTest, StopsReadingWhileAnswersPileUpAndResumesOnceTheyGoOut) {
+    connection->completeSendsAutomatically = false;
+    startReady();
+    std::vector<std::string> frames{helloJson};
+    for (int index = 0; index < 1000; ++index) {
+        frames.push_back(testing::oscCommandJson(Uuid::random().text()));
+    }
+    connection->deliver(framesOf(frames));
+    queue.runDue();
+    ASSERT_EQ(commands.size(), 1000U);
+    EXPECT_FALSE(connection->hasPendingReceive()) << "a peer that does not read is not read";
+    std::size_t sends = 0;
+    while (!connection->hasPendingReceive() && connection->completeSend()) {
+        ++sends;
+    }
+    EXPECT_TRUE(connection->hasPendingReceive());
+    EXPECT_GT(sends, 1U);
+    EXPECT_LT(sends, 1001U) << "reading resumes before every answer is out";
     EXPECT_TRUE(isOpen());
 }
 
