@@ -23,7 +23,7 @@ std::vector<LedgerReplayPhase> replayLedger(const std::filesystem::path& folder,
         for (int i = 0; i < commands; ++i) {
             ids.push_back(Uuid::random());
         }
-        const std::int64_t cpuStart = threadCpuNanoseconds();
+        const std::int64_t cpuStart = callingThreadCpuNanoseconds();
         for (const Uuid& id : ids) {
             const auto start = std::chrono::steady_clock::now();
             ledger.reserve(id);
@@ -34,7 +34,7 @@ std::vector<LedgerReplayPhase> replayLedger(const std::filesystem::path& folder,
         }
         phase.cpuMicrosecondsPerCommand =
             commands > 0
-                ? static_cast<double>(threadCpuNanoseconds() - cpuStart) / 1000.0 / commands
+                ? static_cast<double>(callingThreadCpuNanoseconds() - cpuStart) / 1000.0 / commands
                 : 0;
         phases.push_back(std::move(phase));
     }
