@@ -451,11 +451,13 @@ int run(const std::string& binary) {
         });
     // The repeated commands took the whole path but the ledger's saves and the output;
     // the output is added from its own measurement.
-    const double oscOutput = oscOutputCpuMicroseconds(commandsPerRound);
+    const double oscOutput =
+        oscOutputCpuMicroseconds(folder.path() / "output-probe", commandsPerRound);
     const double ownWorkBuiltUp = repeatedCpu + oscOutput;
     std::printf("\nbridge's own work per command: %.0f us on a repeated command (receive, decode, "
-                "dispatch, ledger lookup, encode, send) + %.0f us OSC output (OSCForwarder in "
-                "this process) = %.0f us; by subtraction in the 8-iPad round %.0f us, where the "
+                "dispatch, ledger lookup, encode, send) + %.0f us OSC output (preferences read and "
+                "OSCForwarder, in this process) = %.0f us; by subtraction in the 8-iPad round %.0f "
+                "us, where the "
                 "ledger's own CPU per command ranged %.0f to %.0f us between replay phases\n",
                 repeatedCpu, oscOutput, ownWorkBuiltUp, eightSubtracted,
                 leastLedger->cpuMicrosecondsPerCommand, mostLedger->cpuMicrosecondsPerCommand);

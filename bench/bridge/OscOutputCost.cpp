@@ -2,9 +2,13 @@
 
 #include "BridgeLoadError.h"
 #include "ProcessCpuTime.h"
+#include "core/BridgePreferences.h"
+#include "core/JsonFilePreferenceStore.h"
 #include "outputs/OSCForwarder.h"
 
 #include <arpa/inet.h>
+#include <fstream>
+#include <memory>
 #include <netinet/in.h>
 #include <string>
 #include <sys/socket.h>
@@ -12,7 +16,7 @@
 
 namespace varnello::bench {
 
-double oscOutputCpuMicroseconds(int sends) {
+double oscOutputCpuMicroseconds(const std::filesystem::path& configFolder, int sends) {
     const int sink = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -23,15 +27,20 @@ double oscOutputCpuMicroseconds(int sends) {
         ::close(sink);
         throw BridgeLoadError(BridgeLoadError::Code::oscReceiver);
     }
+    std::filesystem::create_directories(configFolder);
+    std::ofstream(configFolder / "preferences.json")
+        << R"({"oscForwardingEnabled": true, "oscForwardingHost": "127.0.0.1", )"
+        << R"("oscForwardingPort": )" << ntohs(address.sin_port) << "}";
+    const BridgePreferences preferences(
+        std::make_unique<JsonFilePreferenceStore>(configFolder / "preferences.json", nullptr));
     const OSCForwarder forwarder;
-    const OSCForwardingConfiguration destination{true, "127.0.0.1", ntohs(address.sin_port)};
     std::vector<std::string> addresses;
     for (int n = 0; n < sends; ++n) {
         addresses.push_back("/probe/" + std::to_string(n));
     }
     const std::int64_t start = callingThreadCpuNanoseconds();
     for (const auto& oscAddress : addresses) {
-        forwarder.send(oscAddress, destination);
+        forwarder.send(oscAddress, preferences.oscConfiguration());
     }
     const std::int64_t spent = callingThreadCpuNanoseconds() - start;
     ::close(sink);
