@@ -259,13 +259,13 @@ Idle measureIdle(pid_t bridge) {
     const ThreadCpuTimes after = threadCpuTimes(bridge);
     const double seconds = std::chrono::duration<double>(idleWindow).count();
     Idle idle;
-    for (const auto& [thread, nanoseconds] : after) {
+    for (const auto& [thread, cpu] : after) {
         if (threadName(bridge, thread) == queueThreadName) {
             idle.queueThread = thread;
         }
         const auto earlier = before.find(thread);
-        const auto spent =
-            static_cast<double>(nanoseconds - (earlier == before.end() ? 0 : earlier->second));
+        const auto spent = static_cast<double>(
+            cpu.runNanoseconds - (earlier == before.end() ? 0 : earlier->second.runNanoseconds));
         if (spent / seconds > periodicNanosecondsPerSecond) {
             idle.periodicThreads.insert(thread);
             idle.periodicNanosecondsPerSecond += spent / seconds;
@@ -463,6 +463,21 @@ int run(const std::string& binary) {
                 leastLedger->cpuMicrosecondsPerCommand, mostLedger->cpuMicrosecondsPerCommand);
 
     const double eightFloor = floors[static_cast<std::size_t>(eight - rounds.begin())].median;
+    const auto queueBefore = eight->cpuBefore.find(idle.queueThread);
+    const auto queueAfter = eight->cpuAfter.find(idle.queueThread);
+    if (queueBefore != eight->cpuBefore.end() && queueAfter != eight->cpuAfter.end()) {
+        const auto& library = replay[static_cast<std::size_t>(eight - rounds.begin()) + 1];
+        std::printf("user / kernel CPU per new command, 8-iPad round: server queue thread %.0f / "
+                    "%.0f us; ledger replay %.0f / %.0f us\n",
+                    static_cast<double>(queueAfter->second.userNanoseconds -
+                                        queueBefore->second.userNanoseconds) /
+                        1000.0 / eight->commands,
+                    static_cast<double>(queueAfter->second.kernelNanoseconds -
+                                        queueBefore->second.kernelNanoseconds) /
+                        1000.0 / eight->commands,
+                    library.userMicrosecondsPerCommand, library.kernelMicrosecondsPerCommand);
+    }
+
     const bool latencyMet = eightMedian <= floorFactorGoal * eightFloor;
     const bool workMet = ownWorkBuiltUp < ownWorkGoalMicroseconds;
     std::printf(

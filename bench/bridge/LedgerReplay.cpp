@@ -23,6 +23,7 @@ std::vector<LedgerReplayPhase> replayLedger(const std::filesystem::path& folder,
         for (int i = 0; i < commands; ++i) {
             ids.push_back(Uuid::random());
         }
+        const ThreadCpu splitStart = callingThreadUserAndKernel();
         const std::int64_t cpuStart = callingThreadCpuNanoseconds();
         for (const Uuid& id : ids) {
             const auto start = std::chrono::steady_clock::now();
@@ -32,10 +33,16 @@ std::vector<LedgerReplayPhase> replayLedger(const std::filesystem::path& folder,
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                     .count());
         }
-        phase.cpuMicrosecondsPerCommand =
-            commands > 0
-                ? static_cast<double>(callingThreadCpuNanoseconds() - cpuStart) / 1000.0 / commands
-                : 0;
+        const std::int64_t cpuEnd = callingThreadCpuNanoseconds();
+        const ThreadCpu splitEnd = callingThreadUserAndKernel();
+        const auto perCommand = [&](std::int64_t nanoseconds) {
+            return commands > 0 ? static_cast<double>(nanoseconds) / 1000.0 / commands : 0.0;
+        };
+        phase.cpuMicrosecondsPerCommand = perCommand(cpuEnd - cpuStart);
+        phase.userMicrosecondsPerCommand =
+            perCommand(splitEnd.userNanoseconds - splitStart.userNanoseconds);
+        phase.kernelMicrosecondsPerCommand =
+            perCommand(splitEnd.kernelNanoseconds - splitStart.kernelNanoseconds);
         phases.push_back(std::move(phase));
     }
     return phases;

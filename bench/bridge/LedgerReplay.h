@@ -9,6 +9,9 @@ namespace varnello::bench {
 struct LedgerReplayPhase {
     // CPU time of this thread, user and kernel, per reserve plus record.
     double cpuMicrosecondsPerCommand = 0;
+    // The same split into user and kernel time.
+    double userMicrosecondsPerCommand = 0;
+    double kernelMicrosecondsPerCommand = 0;
     // Wall time of each reserve plus record.
     std::vector<double> milliseconds;
 };
