@@ -1,0 +1,150 @@
+#include "BridgeChild.h"
+
+#include "BridgeLoadError.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace varnello::bench {
+
+BridgeChild::BridgeChild(const std::string& binary, const std::vector<std::string>& arguments,
+                         const std::map<std::string, std::string>& environment) {
+    int errorPipe[2];
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
+        throw BridgeLoadError(BridgeLoadError::Code::spawn);
+    }
+    std::vector<std::string> argumentTexts{binary};
+    argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& text : argumentTexts) {
+        argv.push_back(text.data());
+    }
+    argv.push_back(nullptr);
+
+    // The journal is kept out so that the log comes to standard error.
+    std::map<std::string, std::string> merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text(*entry);
+        if (const auto equals = text.find('='); equals != std::string::npos) {
+            merged[text.substr(0, equals)] = text.substr(equals + 1);
+        }
+    }
+    merged.erase("JOURNAL_STREAM");
+    for (const auto& [key, value] : environment) {
+        merged[key] = value;
+    }
+    std::vector<std::string> environmentTexts;
+    for (const auto& [key, value] : merged) {
+        environmentTexts.push_back(key + "=" + value);
+    }
+    std::vector<char*> envp;
+    for (auto& text : environmentTexts) {
+        envp.push_back(text.data());
+    }
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
+    const int status =
+        ::posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(errorPipe[1]);
+    if (status != 0) {
+        ::close(errorPipe[0]);
+        pid_ = -1;
+        throw BridgeLoadError(BridgeLoadError::Code::spawn);
+    }
+    reader_ = std::thread([this, descriptor = errorPipe[0]] { collect(descriptor); });
+}
+
+BridgeChild::~BridgeChild() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    if (reader_.joinable()) {
+        reader_.join();
+    }
+}
+
+void BridgeChild::collect(int descriptor) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(descriptor, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            output_.append(buffer, static_cast<std::size_t>(got));
+        }
+        changed_.notify_all();
+    }
+    ::close(descriptor);
+}
+
+std::size_t BridgeChild::outputSize() {
+    std::lock_guard lock(mutex_);
+    return output_.size();
+}
+
+std::optional<std::string>
+BridgeChild::awaitLine(const std::string& text, std::chrono::milliseconds wait, std::size_t from) {
+    std::unique_lock lock(mutex_);
+    std::optional<std::string> found;
+    changed_.wait_for(lock, wait, [&] {
+        // Only whole lines: a line still being written could match a prefix.
+        for (std::size_t start = from; start < output_.size();) {
+            const auto end = output_.find('\n', start);
+            if (end == std::string::npos) {
+                break;
+            }
+            const std::string_view line(output_.data() + start, end - start);
+            if (line.find(text) != std::string_view::npos) {
+                found = std::string(line);
+                return true;
+            }
+            start = end + 1;
+        }
+        return false;
+    });
+    return found;
+}
+
+std::string BridgeChild::output() {
+    std::lock_guard lock(mutex_);
+    return output_;
+}
+
+std::optional<int> BridgeChild::stop(std::chrono::milliseconds wait) {
+    if (pid_ <= 0) {
+        return std::nullopt;
+    }
+    ::kill(pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            if (reader_.joinable()) {
+                reader_.join();
+            }
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return std::nullopt;
+}
+
+} // namespace varnello::bench

@@ -1,0 +1,51 @@
+#include "LedgerReplay.h"
+
+#include "ProcessCpuTime.h"
+#include "ledger/CommandLedger.h"
+#include "ledger/PosixLedgerFileSystem.h"
+
+#include <chrono>
+
+namespace varnello::bench {
+
+std::vector<LedgerReplayPhase> replayLedger(const std::filesystem::path& folder,
+                                            const std::vector<int>& commandsPerPhase) {
+    CommandLedger ledger(
+        folder / "TessaroBridge" / "command-ledger.json", std::make_shared<PosixLedgerFileSystem>(),
+        CommandLedger::standardMaximumEntries, CommandLedger::standardTombstoneBitCount,
+        CommandLedger::standardTombstoneHashCount,
+        CommandLedger::standardTombstoneMaximumInsertions);
+    std::vector<LedgerReplayPhase> phases;
+    for (const int commands : commandsPerPhase) {
+        LedgerReplayPhase phase;
+        // Made beforehand: the bridge receives its identifiers, it does not make them.
+        std::vector<Uuid> ids;
+        for (int i = 0; i < commands; ++i) {
+            ids.push_back(Uuid::random());
+        }
+        const ThreadCpu splitStart = callingThreadUserAndKernel();
+        const std::int64_t cpuStart = callingThreadCpuNanoseconds();
+        for (const Uuid& id : ids) {
+            const auto start = std::chrono::steady_clock::now();
+            ledger.reserve(id);
+            ledger.record(id, CommandLedgerState::executed);
+            phase.milliseconds.push_back(
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count());
+        }
+        const std::int64_t cpuEnd = callingThreadCpuNanoseconds();
+        const ThreadCpu splitEnd = callingThreadUserAndKernel();
+        const auto perCommand = [&](std::int64_t nanoseconds) {
+            return commands > 0 ? static_cast<double>(nanoseconds) / 1000.0 / commands : 0.0;
+        };
+        phase.cpuMicrosecondsPerCommand = perCommand(cpuEnd - cpuStart);
+        phase.userMicrosecondsPerCommand =
+            perCommand(splitEnd.userNanoseconds - splitStart.userNanoseconds);
+        phase.kernelMicrosecondsPerCommand =
+            perCommand(splitEnd.kernelNanoseconds - splitStart.kernelNanoseconds);
+        phases.push_back(std::move(phase));
+    }
+    return phases;
+}
+
+} // namespace varnello::bench
