@@ -48,6 +48,7 @@ public:
     // The first line of standard error that contains `text`, waiting at most `wait`.
     std::optional<std::string> awaitLine(const std::string& text, std::chrono::milliseconds wait);
     std::string errorOutput();
+    pid_t pid() const noexcept { return pid_; }
 
     // SIGTERM, then the exit status; nothing when it has not exited within `wait`
     // (it is killed then).

@@ -1,0 +1,167 @@
+// Kills the real bridge with SIGKILL at random moments while an iPad sends OSC
+// commands with distinct addresses, restarts it on the same data folder each
+// time, and at the end sends every identifier once more. A UDP receiver counts
+// each address. VARNELLO_CRASH_STORM_KILLS and VARNELLO_CRASH_STORM_SEED make
+// a longer or different storm.
+
+#include "../core/TemporaryFolder.h"
+#include "../outputs/UdpReceiver.h"
+#include "RealBridge.h"
+#include "support/Uuid.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <map>
+#include <mutex>
+#include <random>
+#include <set>
+#include <thread>
+
+namespace varnello::endtoend {
+namespace {
+
+using namespace std::chrono_literals;
+
+int environmentNumber(const char* name, int fallback) {
+    const char* text = std::getenv(name);
+    return text != nullptr ? std::atoi(text) : fallback;
+}
+
+// Counts every datagram by its OSC address until destroyed.
+class AddressCounter {
+public:
+    AddressCounter() : thread_([this] { run(); }) {}
+    ~AddressCounter() {
+        stopping_ = true;
+        thread_.join();
+    }
+    std::uint16_t port() const { return receiver_.port(); }
+    std::map<std::string, int> counts() {
+        std::lock_guard lock(mutex_);
+        return counts_;
+    }
+
+private:
+    void run() {
+        while (!stopping_) {
+            if (const auto datagram = receiver_.receive(100)) {
+                std::lock_guard lock(mutex_);
+                ++counts_[oscAddressOf(*datagram)];
+            }
+        }
+    }
+
+    test::UdpReceiver receiver_{AF_INET};
+    std::atomic<bool> stopping_{false};
+    std::mutex mutex_;
+    std::map<std::string, int> counts_;
+    std::thread thread_;
+};
+
+struct Sent {
+    std::string id;
+    std::string address;
+};
+
+TEST(CrashStorm, NoCommandRunsTwiceAndNoAcknowledgedCommandIsLost) {
+    if (std::getenv("VARNELLO_TEST_JACK") == nullptr) {
+        GTEST_SKIP() << "needs a JACK server (scripts/with-test-services.sh)";
+    }
+    const int kills = environmentNumber("VARNELLO_CRASH_STORM_KILLS", 25);
+    const int seed = environmentNumber("VARNELLO_CRASH_STORM_SEED", 20261210);
+    std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
+    std::uniform_int_distribution<int> lifetime(20, 400);
+
+    testing::TemporaryFolder folder;
+    AddressCounter counter;
+    RealBridge bridge(folder.path(), counter.port());
+    std::vector<Sent> sent;
+    std::set<std::string> acceptedIDs;
+    int failedLoads = 0;
+
+    for (int life = 0; life < kills; ++life) {
+        const auto port = bridge.start();
+        if (!port) {
+            ++failedLoads;
+            ADD_FAILURE() << "start " << life << " did not get ready:\n"
+                          << bridge.process().errorOutput();
+            bridge.kill();
+            continue;
+        }
+        auto iPad = connectIPad(*port);
+        ASSERT_NE(iPad, nullptr);
+        // The kill lands wherever the bridge happens to be: reading, saving,
+        // sending the datagram or answering.
+        const pid_t pid = bridge.process().pid();
+        const auto delay = std::chrono::milliseconds(lifetime(random));
+        std::thread killer([pid, delay] {
+            std::this_thread::sleep_for(delay);
+            ::kill(pid, SIGKILL);
+        });
+        for (;;) {
+            const Sent command{Uuid::random().text(), "/c/" + std::to_string(sent.size())};
+            sent.push_back(command);
+            if (!iPad->send(oscCommandJson(command.id, command.address))) {
+                break;
+            }
+            const auto answer = iPad->receive();
+            if (!answer) {
+                break;
+            }
+            if ((*answer)["body"]["status"] == "accepted") {
+                acceptedIDs.insert(command.id);
+            }
+        }
+        killer.join();
+        bridge.kill();
+    }
+
+    // Every identifier once more: what ran is answered from the ledger, what
+    // never got as far as a reservation runs now, once.
+    const auto port = bridge.start();
+    ASSERT_TRUE(port) << bridge.process().errorOutput();
+    auto iPad = connectIPad(*port);
+    ASSERT_NE(iPad, nullptr);
+    std::map<std::string, int> finalStatuses;
+    for (const auto& command : sent) {
+        ASSERT_TRUE(iPad->send(oscCommandJson(command.id, command.address)));
+        const auto answer = iPad->receive();
+        ASSERT_TRUE(answer);
+        const std::string status = (*answer)["body"]["status"];
+        ++finalStatuses[status];
+        if (status == "accepted") {
+            EXPECT_EQ(acceptedIDs.count(command.id), 0U) << command.address << " accepted twice";
+            acceptedIDs.insert(command.id);
+        }
+    }
+    EXPECT_EQ(bridge.terminate(), 0) << bridge.process().errorOutput();
+    std::this_thread::sleep_for(300ms);
+
+    const auto counts = counter.counts();
+    int duplicates = 0;
+    for (const auto& [address, count] : counts) {
+        duplicates += count > 1 ? 1 : 0;
+    }
+    int lostAcknowledged = 0;
+    for (const auto& command : sent) {
+        const auto found = counts.find(command.address);
+        if (acceptedIDs.count(command.id) != 0 && (found == counts.end() || found->second != 1)) {
+            ++lostAcknowledged;
+        }
+    }
+    std::printf("crash storm: seed %d, %d kills, %zu commands, %zu acknowledged accepted, "
+                "%zu addresses arrived; final resend: %d accepted, %d duplicate, %d rejected; "
+                "duplicates %d, lost acknowledged %d, failed loads %d\n",
+                seed, kills, sent.size(), acceptedIDs.size(), counts.size(),
+                finalStatuses["accepted"], finalStatuses["duplicate"], finalStatuses["rejected"],
+                duplicates, lostAcknowledged, failedLoads);
+    EXPECT_EQ(duplicates, 0);
+    EXPECT_EQ(lostAcknowledged, 0);
+    EXPECT_EQ(failedLoads, 0);
+}
+
+} // namespace
+} // namespace varnello::endtoend

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "../core/TemporaryFolder.h"
+#include "HeadlessEndToEndTest.h"
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace varnello::endtoend {
+
+// The real program, headless on JACK, with its data and configuration in a
+// temporary folder and OSC going to a port on 127.0.0.1. Shared by the tests
+// that drive the binary through crashes, storage faults and hostile peers.
+class RealBridge {
+public:
+    RealBridge(const std::filesystem::path& folder, std::uint16_t oscPort) : folder_(folder) {
+        testing::writeFile(folder_ / "config" / "TessaroBridge" / "preferences.json",
+                           R"({"oscForwardingEnabled": true, "oscForwardingHost": "127.0.0.1", )"
+                           R"("oscForwardingPort": )" +
+                               std::to_string(oscPort) + "}");
+    }
+
+    // Starts the program; the iPad port once it reports ready, or nothing.
+    std::optional<std::uint16_t> start(std::map<std::string, std::string> environment = {}) {
+        environment["XDG_DATA_HOME"] = (folder_ / "data").string();
+        environment["XDG_CONFIG_HOME"] = (folder_ / "config").string();
+        process_ = std::make_unique<BridgeProcess>(
+            VARNELLO_BRIDGE_BINARY, std::vector<std::string>{"--headless", "--midi=jack"},
+            environment);
+        static const std::regex ready(R"(Server status: Beschikbaar via wifi \(TCP (\d+)\))");
+        const auto line = process_->awaitLine("Beschikbaar via wifi", std::chrono::seconds(30));
+        std::smatch match;
+        if (!line || !std::regex_search(*line, match, ready)) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint16_t>(std::stoi(match[1]));
+    }
+
+    BridgeProcess& process() { return *process_; }
+    // Kills the program at once, as a power cut would, and reaps it.
+    void kill() { process_.reset(); }
+    std::optional<int> terminate() {
+        auto status = process_->terminate(std::chrono::seconds(20));
+        return status;
+    }
+
+    // Resident memory of the running program, in bytes: now ("VmRSS") or its peak ("VmHWM").
+    std::size_t memory(const std::string& field) const {
+        std::ifstream status("/proc/" + std::to_string(process_->pid()) + "/status");
+        std::string line;
+        while (std::getline(status, line)) {
+            if (line.rfind(field + ":", 0) == 0) {
+                return std::stoull(line.substr(field.size() + 1)) * 1024;
+            }
+        }
+        return 0;
+    }
+
+private:
+    std::filesystem::path folder_;
+    std::unique_ptr<BridgeProcess> process_;
+};
+
+inline const std::string iPadHelloJson =
+    R"({"type":"hello","body":{"role":"tessaro","protocolVersion":1,"peerID":"test-ipad",)"
+    R"("displayName":"Test iPad","capabilities":["osc","midi"]}})";
+
+inline std::string oscCommandJson(const std::string& id, const std::string& address) {
+    return R"({"type":"command","body":{"id":")" + id +
+           R"(","payload":{"type":"osc","address":")" + address + R"("}}})";
+}
+
+// An iPad that has exchanged hellos; nothing when the bridge did not answer.
+inline std::unique_ptr<FramedConnection> connectIPad(std::uint16_t port) {
+    auto iPad = std::make_unique<FramedConnection>(port);
+    if (!iPad->connected() || !iPad->receive() || !iPad->send(iPadHelloJson)) {
+        return nullptr;
+    }
+    return iPad;
+}
+
+// The address an OSC datagram carries: its text up to the first NUL.
+inline std::string oscAddressOf(const std::vector<std::uint8_t>& datagram) {
+    std::string address(datagram.begin(), datagram.end());
+    return address.substr(0, address.find('\0'));
+}
+
+} // namespace varnello::endtoend
