@@ -161,9 +161,13 @@ TEST(HostilePeers, WellBehavedIPadIsAnsweredAndMemoryStaysBounded) {
                 flooded.load(), answeredDuringFlood,
                 std::chrono::duration<double, std::milli>(slowestAnswer).count(),
                 megabytes(afterClose), megabytes(peak));
-    // Generous bounds: a buffer per connection is fine, growth with the flood is not.
+#ifndef __SANITIZE_ADDRESS__
+    // Generous bounds: a buffer per connection is fine, growth with the flood is
+    // not. (AddressSanitizer keeps freed memory in quarantine, so its figures
+    // grow with any work; that build checks for leaks instead.)
     EXPECT_LT(withStalled - baseline, std::size_t{64} << 20);
     EXPECT_LT(withFlood - withStalled, std::size_t{16} << 20);
+#endif
     EXPECT_GE(answeredDuringFlood, 5);
     EXPECT_EQ(bridge.terminate(), 0) << bridge.process().errorOutput();
 }
