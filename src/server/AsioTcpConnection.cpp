@@ -66,18 +66,44 @@ void AsioTcpConnection::receive(std::size_t minimumIncompleteLength, std::size_t
         pendingReceive_ = [](std::vector<std::uint8_t>, bool,
                              const std::optional<TransportError>&) {};
     }
-    receiveBuffer_.assign(maximumLength, 0);
+    receiveBuffer_.clear();
     received_ = 0;
+    maximumLength_ = maximumLength;
     minimumLength_ = std::max<std::size_t>(minimumIncompleteLength, 1);
+    std::error_code ignored;
+    socket_.non_blocking(true, ignored);
     readSome();
 }
 
+// Waits for bytes before taking a buffer for them, so a connection that sends
+// nothing holds no receive buffer.
 void AsioTcpConnection::readSome() {
-    auto space = asio::buffer(receiveBuffer_.data() + received_, receiveBuffer_.size() - received_);
-    socket_.async_read_some(
-        space, [self = shared_from_this()](const std::error_code& error, std::size_t count) {
-            self->onRead(error, count);
-        });
+    socket_.async_wait(asio::ip::tcp::socket::wait_read,
+                       [self = shared_from_this()](const std::error_code& error) {
+                           self->onReadable(error);
+                       });
+}
+
+void AsioTcpConnection::onReadable(const std::error_code& error) {
+    if (!pendingReceive_) {
+        return;
+    }
+    if (error) {
+        onRead(error, 0);
+        return;
+    }
+    if (receiveBuffer_.size() != maximumLength_) {
+        receiveBuffer_.resize(maximumLength_);
+    }
+    std::error_code readError;
+    const std::size_t count = socket_.read_some(
+        asio::buffer(receiveBuffer_.data() + received_, receiveBuffer_.size() - received_),
+        readError);
+    if (readError == asio::error::would_block || readError == asio::error::try_again) {
+        readSome();
+        return;
+    }
+    onRead(readError, count);
 }
 
 void AsioTcpConnection::onRead(const std::error_code& error, std::size_t count) {

@@ -43,6 +43,7 @@ private:
 
     bool isOnQueue() const noexcept;
     void readSome();
+    void onReadable(const std::error_code& error);
     void onRead(const std::error_code& error, std::size_t count);
     void completeReceive(bool isComplete, const std::optional<TransportError>& error);
     void writeNext();
@@ -63,6 +64,7 @@ private:
     ReceiveCompletion pendingReceive_;
     std::vector<std::uint8_t> receiveBuffer_;
     std::size_t received_ = 0;
+    std::size_t maximumLength_ = 0;
     std::size_t minimumLength_ = 1;
 
     std::deque<PendingSend> sends_;

@@ -109,10 +109,12 @@ TEST(HostilePeers, WellBehavedIPadIsAnsweredAndMemoryStaysBounded) {
     expectAnswered("at start");
     const std::size_t baseline = bridge.memory("VmRSS");
 
-    std::vector<std::unique_ptr<RawConnection>> silent;
+    // Each reads the bridge's hello, so the bridge has taken it in before memory is read.
+    std::vector<std::unique_ptr<FramedConnection>> silent;
     for (int index = 0; index < silentConnections; ++index) {
-        silent.push_back(std::make_unique<RawConnection>(*port));
+        silent.push_back(std::make_unique<FramedConnection>(*port));
         ASSERT_TRUE(silent.back()->connected());
+        ASSERT_TRUE(silent.back()->receive());
     }
     expectAnswered("beside silent connections");
     const std::size_t withSilent = bridge.memory("VmRSS");

@@ -153,7 +153,14 @@ TEST_F(AsioTcpTransportTest, AcceptedSocketsCarryTheKeepaliveOptionsAndCloseOnEx
         {std::nullopt, 0, 0, 0, 0},
     };
     for (const auto& c : cases) {
+        // The previous listener reports its cancellation later, on the queue;
+        // wait for it, or it would pass for the next listener's first report.
+        const bool hadListener = listener != nullptr;
+        const auto reported = listenerEvents.values().size();
         cancelAll();
+        if (hadListener) {
+            listenerEvents.waitFor(reported + 1);
+        }
         listenerEvents.clear();
         const auto before = accepted.values().size();
         const auto port = listen({c.keepalive, true, std::nullopt});
