@@ -78,10 +78,9 @@ void AsioTcpConnection::receive(std::size_t minimumIncompleteLength, std::size_t
 // Waits for bytes before taking a buffer for them, so a connection that sends
 // nothing holds no receive buffer.
 void AsioTcpConnection::readSome() {
-    socket_.async_wait(asio::ip::tcp::socket::wait_read,
-                       [self = shared_from_this()](const std::error_code& error) {
-                           self->onReadable(error);
-                       });
+    socket_.async_wait(
+        asio::ip::tcp::socket::wait_read,
+        [self = shared_from_this()](const std::error_code& error) { self->onReadable(error); });
 }
 
 void AsioTcpConnection::onReadable(const std::error_code& error) {

@@ -69,7 +69,8 @@ std::size_t flood(std::uint16_t port, std::chrono::seconds duration) {
             pending = frame(oscCommandJson(Uuid::random().text(), "/flood"));
             ++commands;
         }
-        const ssize_t sent = ::send(peer.descriptor(), pending.data(), pending.size(), MSG_NOSIGNAL);
+        const ssize_t sent =
+            ::send(peer.descriptor(), pending.data(), pending.size(), MSG_NOSIGNAL);
         if (sent > 0) {
             pending.erase(0, static_cast<std::size_t>(sent));
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -100,7 +101,8 @@ TEST(HostilePeers, WellBehavedIPadIsAnsweredAndMemoryStaysBounded) {
     Clock::duration slowestAnswer{};
     const auto expectAnswered = [&](const char* phase) {
         const auto start = Clock::now();
-        ASSERT_TRUE(iPad->send(oscCommandJson(Uuid::random().text(), "/good/" + std::to_string(cue++))));
+        ASSERT_TRUE(
+            iPad->send(oscCommandJson(Uuid::random().text(), "/good/" + std::to_string(cue++))));
         const auto answer = iPad->receive();
         ASSERT_TRUE(answer) << phase;
         EXPECT_EQ((*answer)["body"]["status"], "accepted") << phase;
@@ -151,18 +153,17 @@ TEST(HostilePeers, WellBehavedIPadIsAnsweredAndMemoryStaysBounded) {
     const std::size_t afterClose = bridge.memory("VmRSS");
     const std::size_t peak = bridge.memory("VmHWM");
 
-    std::printf("hostile peers: resident %.1f MiB at start, %.1f MiB with %d silent connections "
-                "(%.0f bytes each), %.1f MiB with %d stalled maximal frames (%.0f bytes each), "
-                "%.1f MiB after a %lld s flood of %zu commands (%d good commands answered "
-                "meanwhile, slowest answer %.1f ms), %.1f MiB after closing, peak %.1f MiB\n",
-                megabytes(baseline), megabytes(withSilent), silentConnections,
-                static_cast<double>(withSilent - baseline) / silentConnections,
-                megabytes(withStalled), stalledConnections,
-                static_cast<double>(withStalled - withSilent) / stalledConnections,
-                megabytes(withFlood), static_cast<long long>(floodDuration.count()),
-                flooded.load(), answeredDuringFlood,
-                std::chrono::duration<double, std::milli>(slowestAnswer).count(),
-                megabytes(afterClose), megabytes(peak));
+    std::printf(
+        "hostile peers: resident %.1f MiB at start, %.1f MiB with %d silent connections "
+        "(%.0f bytes each), %.1f MiB with %d stalled maximal frames (%.0f bytes each), "
+        "%.1f MiB after a %lld s flood of %zu commands (%d good commands answered "
+        "meanwhile, slowest answer %.1f ms), %.1f MiB after closing, peak %.1f MiB\n",
+        megabytes(baseline), megabytes(withSilent), silentConnections,
+        static_cast<double>(withSilent - baseline) / silentConnections, megabytes(withStalled),
+        stalledConnections, static_cast<double>(withStalled - withSilent) / stalledConnections,
+        megabytes(withFlood), static_cast<long long>(floodDuration.count()), flooded.load(),
+        answeredDuringFlood, std::chrono::duration<double, std::milli>(slowestAnswer).count(),
+        megabytes(afterClose), megabytes(peak));
 #ifndef __SANITIZE_ADDRESS__
     // Generous bounds: a buffer per connection is fine, growth with the flood is
     // not. (AddressSanitizer keeps freed memory in quarantine, so its figures

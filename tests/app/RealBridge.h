@@ -72,8 +72,8 @@ inline const std::string iPadHelloJson =
     R"("displayName":"Test iPad","capabilities":["osc","midi"]}})";
 
 inline std::string oscCommandJson(const std::string& id, const std::string& address) {
-    return R"({"type":"command","body":{"id":")" + id +
-           R"(","payload":{"type":"osc","address":")" + address + R"("}}})";
+    return R"({"type":"command","body":{"id":")" + id + R"(","payload":{"type":"osc","address":")" +
+           address + R"("}}})";
 }
 
 // An iPad that has exchanged hellos; nothing when the bridge did not answer.

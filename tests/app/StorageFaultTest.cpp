@@ -50,10 +50,9 @@ TEST_P(StorageFaultTest, UnsavedReservationIsRefusedNeverRunsAndTheBridgeRecover
     std::string asanOptions = std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "";
     // The fault library comes before the sanitizer runtime in the load order.
     asanOptions += (asanOptions.empty() ? "" : ":") + std::string("verify_asan_link_order=0");
-    const std::map<std::string, std::string> faulty{
-        {"LD_PRELOAD", VARNELLO_STORAGE_FAULT_SHIM},
-        {"VARNELLO_STORAGE_FAULT", control.string()},
-        {"ASAN_OPTIONS", asanOptions}};
+    const std::map<std::string, std::string> faulty{{"LD_PRELOAD", VARNELLO_STORAGE_FAULT_SHIM},
+                                                    {"VARNELLO_STORAGE_FAULT", control.string()},
+                                                    {"ASAN_OPTIONS", asanOptions}};
 
     const std::string before = Uuid::random().text();
     const std::string refused = Uuid::random().text();
@@ -81,13 +80,14 @@ TEST_P(StorageFaultTest, UnsavedReservationIsRefusedNeverRunsAndTheBridgeRecover
     ASSERT_TRUE(port) << "the files did not load:\n" << bridge.process().errorOutput();
     auto iPad = connectIPad(*port);
     ASSERT_NE(iPad, nullptr);
-    for (const auto& [id, address] : {std::pair{before, "/f/before"}, std::pair{refused, "/f/refused"},
-                                      std::pair{after, "/f/after"}}) {
+    for (const auto& [id, address] :
+         {std::pair{before, "/f/before"}, std::pair{refused, "/f/refused"},
+          std::pair{after, "/f/after"}}) {
         EXPECT_EQ(send(*iPad, id, address)["status"], "duplicate") << address;
     }
     EXPECT_EQ(bridge.terminate(), 0) << bridge.process().errorOutput();
-    EXPECT_EQ(drain(osc), (std::map<std::string, int>{
-                              {"/f/before", 1}, {"/f/refused", 1}, {"/f/after", 1}}));
+    EXPECT_EQ(drain(osc),
+              (std::map<std::string, int>{{"/f/before", 1}, {"/f/refused", 1}, {"/f/after", 1}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, StorageFaultTest,
