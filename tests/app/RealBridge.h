@@ -45,10 +45,7 @@ public:
     BridgeProcess& process() { return *process_; }
     // Kills the program at once, as a power cut would, and reaps it.
     void kill() { process_.reset(); }
-    std::optional<int> terminate() {
-        auto status = process_->terminate(std::chrono::seconds(20));
-        return status;
-    }
+    std::optional<int> terminate() { return process_->terminate(std::chrono::seconds(20)); }
 
     // Resident memory of the running program, in bytes: now ("VmRSS") or its peak ("VmHWM").
     std::size_t memory(const std::string& field) const {

@@ -4,7 +4,6 @@
  * Reading the file on each call lets a test switch faults on and off while
  * the program runs. */
 #define _GNU_SOURCE
-#include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdlib.h>
