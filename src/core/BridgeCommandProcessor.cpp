@@ -2,9 +2,11 @@
 
 #include "support/PrefixCharacters.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 
 namespace varnello {
@@ -45,37 +47,110 @@ TessaroBridgeAcknowledgement BridgeCommandProcessor::rejected(const Uuid& comman
 
 TessaroBridgeAcknowledgement
 BridgeCommandProcessor::handle(const TessaroBridgeCommand& command) noexcept {
-    std::optional<CommandLedgerState> earlier;
-    try {
-        earlier = ledger_->reserve(command.id);
-    } catch (const std::exception& error) {
-        return rejected(command.id, error.what());
-    }
-    if (earlier) {
-        switch (*earlier) {
-        case CommandLedgerState::accepted:
-            return rejected(command.id, uncertainDetail);
-        case CommandLedgerState::executed:
-            return acknowledgement(command.id, TessaroBridgeAckStatus::duplicate,
-                                   std::string(duplicateDetail));
-        case CommandLedgerState::failed:
-            return rejected(command.id, failedBeforeDetail);
+    return handleAll(std::span(&command, 1)).front();
+}
+
+std::vector<TessaroBridgeAcknowledgement>
+BridgeCommandProcessor::handleAll(std::span<const TessaroBridgeCommand> commands) noexcept {
+    std::vector<TessaroBridgeAcknowledgement> answers(commands.size());
+    std::vector<const TessaroBridgeCommand*> distinct;
+    std::vector<TessaroBridgeAcknowledgement*> distinctAnswers;
+    // An identifier met again in the batch is answered once its first occurrence's
+    // outcome is recorded, as it would have been one command at a time.
+    std::vector<std::size_t> repeats;
+    std::unordered_set<Uuid> seen;
+    for (std::size_t i = 0; i < commands.size(); ++i) {
+        if (seen.insert(commands[i].id).second) {
+            distinct.push_back(&commands[i]);
+            distinctAnswers.push_back(&answers[i]);
+        } else {
+            repeats.push_back(i);
         }
-        // Whatever else a known identifier could hold, running it again is worse.
-        return rejected(command.id, uncertainDetail);
+    }
+    const auto window = static_cast<std::size_t>(ledger_->maximumEntries());
+    for (std::size_t start = 0; start < distinct.size(); start += window) {
+        const std::size_t count = std::min(window, distinct.size() - start);
+        handleDistinct(std::span(distinct).subspan(start, count),
+                       std::span(distinctAnswers).subspan(start, count));
+    }
+    for (const std::size_t i : repeats) {
+        answers[i] = handle(commands[i]);
+    }
+    return answers;
+}
+
+void BridgeCommandProcessor::handleDistinct(
+    std::span<const TessaroBridgeCommand* const> commands,
+    std::span<TessaroBridgeAcknowledgement* const> answers) {
+    std::vector<Uuid> ids;
+    ids.reserve(commands.size());
+    for (const TessaroBridgeCommand* command : commands) {
+        ids.push_back(command->id);
+    }
+    std::vector<CommandReservation> reservations;
+    try {
+        reservations = ledger_->reserveAll(ids);
+    } catch (const std::exception& error) {
+        for (std::size_t k = 0; k < commands.size(); ++k) {
+            *answers[k] = rejected(ids[k], error.what());
+        }
+        return;
+    }
+
+    std::vector<CommandLedgerEntry> outcomes;
+    std::vector<std::size_t> ran;
+    for (std::size_t k = 0; k < commands.size(); ++k) {
+        const Uuid& id = ids[k];
+        const CommandReservation& reservation = reservations[k];
+        if (reservation.error) {
+            *answers[k] = rejected(id, reservation.error->what());
+        } else if (reservation.earlierState) {
+            *answers[k] = answerForKnown(id, *reservation.earlierState);
+        } else {
+            try {
+                execute(commands[k]->payload);
+                outcomes.push_back({id, CommandLedgerState::executed});
+                *answers[k] = acknowledgement(id, TessaroBridgeAckStatus::accepted, std::nullopt);
+            } catch (const std::exception& error) {
+                outcomes.push_back({id, CommandLedgerState::failed});
+                *answers[k] = rejected(id, error.what());
+            }
+            ran.push_back(k);
+        }
+    }
+    if (outcomes.empty()) {
+        return;
     }
     try {
-        execute(command.payload);
-        ledger_->record(command.id, CommandLedgerState::executed);
-        return acknowledgement(command.id, TessaroBridgeAckStatus::accepted, std::nullopt);
+        ledger_->recordAll(outcomes);
     } catch (const std::exception& error) {
         // The reason sent is the first failure; a failure to note it is not news.
+        for (std::size_t j = 0; j < outcomes.size(); ++j) {
+            if (outcomes[j].state == CommandLedgerState::executed) {
+                *answers[ran[j]] = rejected(outcomes[j].id, error.what());
+                outcomes[j].state = CommandLedgerState::failed;
+            }
+        }
         try {
-            ledger_->record(command.id, CommandLedgerState::failed);
+            ledger_->recordAll(outcomes);
         } catch (const std::exception&) {
         }
-        return rejected(command.id, error.what());
     }
+}
+
+TessaroBridgeAcknowledgement BridgeCommandProcessor::answerForKnown(const Uuid& commandID,
+                                                                    CommandLedgerState earlier) {
+    switch (earlier) {
+    case CommandLedgerState::accepted:
+        return rejected(commandID, uncertainDetail);
+    case CommandLedgerState::executed:
+        return acknowledgement(commandID, TessaroBridgeAckStatus::duplicate,
+                               std::string(duplicateDetail));
+    case CommandLedgerState::failed:
+        return rejected(commandID, failedBeforeDetail);
+    }
+    // Whatever else a known identifier could hold, running it again is worse.
+    return rejected(commandID, uncertainDetail);
 }
 
 void BridgeCommandProcessor::execute(const TessaroBridgePayload& payload) {

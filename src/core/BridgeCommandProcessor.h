@@ -8,15 +8,20 @@
 #include "protocol/TessaroBridgeCommand.h"
 
 #include <memory>
+#include <span>
 #include <string_view>
+#include <vector>
 
 namespace varnello {
 
-// Carries one command from the network to its output and back to an
-// acknowledgement, executing each identifier at most once through the ledger.
-// Owns the outputs and the ledger. Calls are serialised by the caller: after
-// construction (main thread) only the server queue calls it, one command at a
-// time, so nothing here needs a lock.
+// Carries commands from the network to their outputs and back to
+// acknowledgements, executing each identifier at most once through the ledger.
+// Commands that wait together are reserved with one save, executed one after
+// another in their order, and recorded with one save, so a stage full of iPads
+// waits for the disk once per batch instead of once per command. Owns the
+// outputs and the ledger. Calls are serialised by the caller: after
+// construction (main thread) only the server queue calls it, so nothing here
+// needs a lock.
 class BridgeCommandProcessor {
 public:
     static constexpr std::string_view uncertainDetail =
@@ -39,6 +44,11 @@ public:
     // Every failure becomes a rejected acknowledgement; nothing escapes.
     TessaroBridgeAcknowledgement handle(const TessaroBridgeCommand& command) noexcept;
 
+    // One acknowledgement per command, in their order; each as handle would have
+    // answered it had the commands come one after another.
+    std::vector<TessaroBridgeAcknowledgement>
+    handleAll(std::span<const TessaroBridgeCommand> commands) noexcept;
+
     // The answer once the bridge that would execute the command is gone.
     static TessaroBridgeAcknowledgement unavailable(const Uuid& commandID) noexcept;
 
@@ -47,7 +57,12 @@ public:
                                                  std::string_view detail) noexcept;
 
 private:
+    // Commands with distinct identifiers, at most the ledger's window.
+    void handleDistinct(std::span<const TessaroBridgeCommand* const> commands,
+                        std::span<TessaroBridgeAcknowledgement* const> answers);
     void execute(const TessaroBridgePayload& payload);
+    static TessaroBridgeAcknowledgement answerForKnown(const Uuid& commandID,
+                                                       CommandLedgerState earlier);
 
     std::shared_ptr<BridgePreferences> preferences_;
     std::unique_ptr<OSCForwarder> oscForwarder_;

@@ -6,8 +6,10 @@
 
 #include <cassert>
 #include <exception>
+#include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace varnello {
 
@@ -124,11 +126,16 @@ BridgeCoordinator::handleCommand(const TessaroBridgeCommand& command) noexcept {
 
 BridgeCommandHandler BridgeCoordinator::commandHandler() const {
     return [weak = std::weak_ptr<BridgeCommandProcessor>(processor_)](
-               const TessaroBridgeCommand& command) {
+               std::span<const TessaroBridgeCommand> commands) {
         if (auto processor = weak.lock()) {
-            return processor->handle(command);
+            return processor->handleAll(commands);
         }
-        return BridgeCommandProcessor::unavailable(command.id);
+        std::vector<TessaroBridgeAcknowledgement> answers;
+        answers.reserve(commands.size());
+        for (const TessaroBridgeCommand& command : commands) {
+            answers.push_back(BridgeCommandProcessor::unavailable(command.id));
+        }
+        return answers;
     };
 }
 

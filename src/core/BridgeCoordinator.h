@@ -9,6 +9,7 @@
 #include "protocol/TessaroBridgeAcknowledgement.h"
 #include "protocol/TessaroBridgeCommand.h"
 #include "server/BridgeClientSession.h"
+#include "server/BridgeCommandQueue.h"
 #include "server/BridgeServer.h"
 #include "server/BridgeServerState.h"
 #include "support/Executor.h"
@@ -72,9 +73,9 @@ public:
     // Server queue. Never throws: each failure is a rejected acknowledgement.
     TessaroBridgeAcknowledgement handleCommand(const TessaroBridgeCommand& command) noexcept;
 
-    // The handler the server gives its sessions. It holds the command path
-    // weakly; once the coordinator is gone it answers rejected, "The Bridge is
-    // no longer available.".
+    // The handler the server runs each batch of commands through. It holds the
+    // command path weakly; once the coordinator is gone it answers each command
+    // rejected, "The Bridge is no longer available.".
     BridgeCommandHandler commandHandler() const;
 
     // Delivers a fresh snapshot to onSnapshotChange on the main thread, now when

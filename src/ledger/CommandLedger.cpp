@@ -73,67 +73,139 @@ CommandLedger::CommandLedger(std::filesystem::path fileURL,
 CommandLedger::~CommandLedger() = default;
 
 std::optional<CommandLedgerState> CommandLedger::reserve(const Uuid& commandID) {
-    if (const auto found = statesByID_.find(commandID); found != statesByID_.end()) {
-        return found->second;
+    const CommandReservation answer = reserveAll(std::span(&commandID, 1)).front();
+    if (answer.error) {
+        throw *answer.error;
     }
-    // Pushed out of the recent entries, or a false positive: either way never run again.
-    if (tombstones_.contains(commandID)) {
-        return CommandLedgerState::accepted;
-    }
-    if (tombstones_.insertionCount() >= tombstones_.maximumInsertions()) {
-        throw CommandLedgerError::saturated();
-    }
+    return answer.earlierState;
+}
 
-    if (spareTombstones_) {
-        *spareTombstones_ = tombstones_; // copies into the storage it already has
-    } else {
-        spareTombstones_.emplace(tombstones_);
+std::vector<CommandReservation> CommandLedger::reserveAll(std::span<const Uuid> commandIDs) {
+    const std::size_t limit = static_cast<std::size_t>(maximumEntries_);
+    if (commandIDs.size() > limit) {
+        throw std::invalid_argument("more identifiers than the command ledger's window holds");
     }
-    spareTombstones_->insert(commandID);
-    saveTombstones(*spareTombstones_);
-    // From here on the identifier is never new again, even when the ledger file fails.
+    std::vector<CommandReservation> answers(commandIDs.size());
+    // Positions of the new identifiers; once there is one, the spare filter holds
+    // the tombstones with every new identifier so far.
+    std::vector<std::size_t> fresh;
+    for (std::size_t i = 0; i < commandIDs.size(); ++i) {
+        const Uuid& commandID = commandIDs[i];
+        if (const auto found = statesByID_.find(commandID); found != statesByID_.end()) {
+            // The batch's new identifiers before this one push the oldest entries out,
+            // as reserving them one at a time would have.
+            const std::size_t pushedOut =
+                std::max(orderedEntries_.size() + fresh.size(), limit) - limit;
+            const bool leftTheWindow =
+                std::any_of(orderedEntries_.begin(),
+                            orderedEntries_.begin() + static_cast<std::ptrdiff_t>(pushedOut),
+                            [&](const Entry& entry) { return entry.id == commandID; });
+            answers[i].earlierState = leftTheWindow ? CommandLedgerState::accepted : found->second;
+            continue;
+        }
+        const TombstoneFilter& known = fresh.empty() ? tombstones_ : *spareTombstones_;
+        // Pushed out of the recent entries, earlier in this batch, or a false
+        // positive: either way never run again.
+        if (known.contains(commandID)) {
+            answers[i].earlierState = CommandLedgerState::accepted;
+            continue;
+        }
+        if (known.insertionCount() >= known.maximumInsertions()) {
+            answers[i].error = CommandLedgerError::saturated();
+            continue;
+        }
+        if (fresh.empty()) {
+            if (spareTombstones_) {
+                *spareTombstones_ = tombstones_; // copies into the storage it already has
+            } else {
+                spareTombstones_.emplace(tombstones_);
+            }
+        }
+        spareTombstones_->insert(commandID);
+        fresh.push_back(i);
+    }
+    if (fresh.empty()) {
+        return answers;
+    }
+    const auto failFresh = [&](const CommandLedgerError& error) {
+        for (const std::size_t i : fresh) {
+            answers[i].error = error;
+        }
+        return answers;
+    };
+
+    try {
+        saveTombstones(*spareTombstones_);
+    } catch (const CommandLedgerError& error) {
+        return failFresh(error);
+    }
+    // From here on these identifiers are never new again, even when the ledger file
+    // fails.
     std::swap(tombstones_, *spareTombstones_);
 
-    const std::size_t limit = static_cast<std::size_t>(maximumEntries_);
-    const std::size_t kept = std::min(orderedEntries_.size(), limit - 1);
+    const std::size_t kept = std::min(orderedEntries_.size(), limit - fresh.size());
     const std::size_t dropped = orderedEntries_.size() - kept;
     std::vector<Entry> entries;
-    entries.reserve(kept + 1);
+    entries.reserve(kept + fresh.size());
     entries.insert(entries.end(), orderedEntries_.end() - static_cast<std::ptrdiff_t>(kept),
                    orderedEntries_.end());
-    entries.push_back(Entry{commandID, CommandLedgerState::accepted});
+    for (const std::size_t i : fresh) {
+        entries.push_back(Entry{commandIDs[i], CommandLedgerState::accepted});
+    }
     StoredLedgerPayload payload = payloadWith(std::move(entries));
-    saveLedger(payload);
+    try {
+        saveLedger(payload);
+    } catch (const CommandLedgerError& error) {
+        return failFresh(error);
+    }
 
-    // The index follows the list; a dropped entry's node is reused, so the steady state
-    // allocates nothing after the files were written.
-    if (dropped > 0) {
-        for (std::size_t i = 1; i < dropped; ++i) {
-            statesByID_.erase(orderedEntries_[i].id);
+    // The index follows the list; dropped entries' nodes are reused, so the steady
+    // state allocates nothing after the files were written.
+    std::size_t placed = 0;
+    for (std::size_t d = 0; d < dropped; ++d) {
+        auto node = statesByID_.extract(orderedEntries_[d].id);
+        if (placed < fresh.size()) {
+            node.key() = commandIDs[fresh[placed++]];
+            node.mapped() = CommandLedgerState::accepted;
+            statesByID_.insert(std::move(node));
         }
-        auto node = statesByID_.extract(orderedEntries_.front().id);
-        node.key() = commandID;
-        node.mapped() = CommandLedgerState::accepted;
-        statesByID_.insert(std::move(node));
-    } else {
-        statesByID_.emplace(commandID, CommandLedgerState::accepted);
+    }
+    for (; placed < fresh.size(); ++placed) {
+        statesByID_.emplace(commandIDs[fresh[placed]], CommandLedgerState::accepted);
     }
     orderedEntries_ = std::move(payload.entries);
-    return std::nullopt;
+    return answers;
 }
 
 void CommandLedger::record(const Uuid& commandID, CommandLedgerState state) {
-    const auto found = std::find_if(orderedEntries_.begin(), orderedEntries_.end(),
-                                    [&](const Entry& entry) { return entry.id == commandID; });
-    if (found == orderedEntries_.end()) {
-        throw CommandLedgerError::unknownReservation();
+    const Entry outcome{commandID, state};
+    recordAll(std::span(&outcome, 1));
+}
+
+void CommandLedger::recordAll(std::span<const Entry> outcomes) {
+    if (outcomes.empty()) {
+        return;
+    }
+    // The index holds exactly the window's identifiers.
+    std::unordered_map<Uuid, CommandLedgerState> wanted;
+    for (const Entry& outcome : outcomes) {
+        if (!statesByID_.contains(outcome.id)) {
+            throw CommandLedgerError::unknownReservation();
+        }
+        wanted[outcome.id] = outcome.state;
     }
     std::vector<Entry> entries = orderedEntries_;
-    entries[static_cast<std::size_t>(found - orderedEntries_.begin())].state = state;
+    for (Entry& entry : entries) {
+        if (const auto found = wanted.find(entry.id); found != wanted.end()) {
+            entry.state = found->second;
+        }
+    }
     StoredLedgerPayload payload = payloadWith(std::move(entries));
     saveLedger(payload);
     orderedEntries_ = std::move(payload.entries);
-    statesByID_.find(commandID)->second = state;
+    for (const auto& [commandID, state] : wanted) {
+        statesByID_.find(commandID)->second = state;
+    }
 }
 
 void CommandLedger::removeStaleTemporaryFiles() {

@@ -2,6 +2,7 @@
 
 #include "ledger/CommandLedgerEntry.h"
 #include "ledger/CommandLedgerState.h"
+#include "ledger/CommandReservation.h"
 #include "ledger/LedgerFile.h"
 #include "ledger/LedgerFileSystem.h"
 #include "ledger/TombstoneFilter.h"
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -61,10 +63,22 @@ public:
     // unsupportedOrDamagedFormat); then the payload must not run either.
     std::optional<CommandLedgerState> reserve(const Uuid& commandID);
 
+    // Reserves several identifiers with one write of each file, answering each exactly
+    // as reserve would have answered it had they come one after another (an identifier
+    // repeated in the batch is accepted the second time). A failed write fails every
+    // identifier that needed it; known ones are still answered. At most
+    // maximumEntries() identifiers, so that none leaves the window before its outcome
+    // is recorded (std::invalid_argument otherwise).
+    std::vector<CommandReservation> reserveAll(std::span<const Uuid> commandIDs);
+
     // Stores the outcome of a reserved identifier. Throws CommandLedgerError
     // (unknownReservation, storageUnavailable); memory and files then keep the
     // previous state.
     void record(const Uuid& commandID, CommandLedgerState state);
+
+    // Stores several outcomes with one write, all or none: throws as record does, and
+    // unknownReservation when any identifier is not in the window.
+    void recordAll(std::span<const Entry> outcomes);
 
     const std::filesystem::path& fileURL() const noexcept { return fileURL_; }
     const std::filesystem::path& tombstoneFileURL() const noexcept { return tombstoneFileURL_; }

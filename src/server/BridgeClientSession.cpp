@@ -11,9 +11,9 @@ namespace varnello {
 BridgeClientSession::BridgeClientSession(Executor& queue, Uuid id,
                                          std::shared_ptr<TcpConnection> connection,
                                          TessaroBridgeHello bridgeHello,
-                                         BridgeCommandHandler commandHandler)
+                                         BridgeCommandSubmitter submitCommand)
     : queue_(queue), id_(id), connection_(std::move(connection)),
-      bridgeHello_(std::move(bridgeHello)), commandHandler_(std::move(commandHandler)) {}
+      bridgeHello_(std::move(bridgeHello)), submitCommand_(std::move(submitCommand)) {}
 
 void BridgeClientSession::start() {
     assert(queue_.isCurrent());
@@ -89,13 +89,35 @@ void BridgeClientSession::handleNextMessage() {
     }
     const TessaroBridgeMessage message = std::move(incoming_.front());
     incoming_.pop_front();
+    handlingMessage_ = true;
     handleMessage(message);
+    handlingMessage_ = false;
+    if (!awaitingAcknowledgement_) {
+        postNextMessage();
+    }
+}
+
+void BridgeClientSession::postNextMessage() {
     std::weak_ptr<BridgeClientSession> weak = weak_from_this();
     queue_.post([weak] {
         if (auto self = weak.lock()) {
             self->handleNextMessage();
         }
     });
+}
+
+void BridgeClientSession::handleAcknowledgement(
+    const TessaroBridgeAcknowledgement& acknowledgement) {
+    assert(queue_.isCurrent());
+    awaitingAcknowledgement_ = false;
+    if (didCancel_ || didFinish_) {
+        return;
+    }
+    sendMessage(acknowledgement, {});
+    // Answered at once: handleNextMessage, still running, goes on by itself.
+    if (!handlingMessage_) {
+        postNextMessage();
+    }
 }
 
 void BridgeClientSession::continueAfterMessages() {
@@ -143,7 +165,13 @@ void BridgeClientSession::handleMessage(const TessaroBridgeMessage& message) {
                         {});
             return;
         }
-        sendMessage(commandHandler_(command), {});
+        awaitingAcknowledgement_ = true;
+        std::weak_ptr<BridgeClientSession> weak = weak_from_this();
+        submitCommand_(command, [weak](const TessaroBridgeAcknowledgement& acknowledgement) {
+            if (auto self = weak.lock()) {
+                self->handleAcknowledgement(acknowledgement);
+            }
+        });
         return;
     }
     case TessaroBridgeMessage::MessageType::acknowledgement:

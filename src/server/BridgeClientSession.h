@@ -19,15 +19,18 @@
 
 namespace varnello {
 
-// Executes one command and says what became of it. Called on the server
-// queue; must not throw (every failure is an acknowledgement).
-using BridgeCommandHandler =
-    std::function<TessaroBridgeAcknowledgement(const TessaroBridgeCommand& command)>;
+// Hands a command on for execution. The completion runs later on the server
+// queue with the command's acknowledgement, or never once the bridge is gone.
+using BridgeCommandSubmitter = std::function<void(
+    const TessaroBridgeCommand& command,
+    std::function<void(const TessaroBridgeAcknowledgement& acknowledgement)> completion)>;
 
 // One iPad connection: sends the bridge's hello first, requires the iPad's
-// hello, answers each command with the handler's acknowledgement, and passes
-// agent responses on. Any protocol violation closes the connection. Owned by
-// the server's registry; server queue only.
+// hello, answers each command with the acknowledgement its execution gave, and
+// passes agent responses on. Messages are handled in order: while a command is
+// out for execution the next message waits, so answers keep the order of what
+// they answer. Any protocol violation closes the connection. Owned by the
+// server's registry; server queue only.
 class BridgeClientSession : public std::enable_shared_from_this<BridgeClientSession> {
 public:
     using FinishedHandler = std::function<void(const Uuid& id)>;
@@ -42,7 +45,7 @@ public:
     static constexpr const char* helloRequiredDetail = "Send a valid Varnello hello first.";
 
     BridgeClientSession(Executor& queue, Uuid id, std::shared_ptr<TcpConnection> connection,
-                        TessaroBridgeHello bridgeHello, BridgeCommandHandler commandHandler);
+                        TessaroBridgeHello bridgeHello, BridgeCommandSubmitter submitCommand);
 
     // Set before start.
     FinishedHandler onFinished;
@@ -79,6 +82,8 @@ private:
     void handleNextMessage();
     void continueAfterMessages();
     void handleMessage(const TessaroBridgeMessage& message);
+    void handleAcknowledgement(const TessaroBridgeAcknowledgement& acknowledgement);
+    void postNextMessage();
     void sendFront();
     void handleSendCompletion(bool hasError, const FailureAction& onFailure);
     void failQueuedSends();
@@ -88,7 +93,7 @@ private:
     Uuid id_;
     std::shared_ptr<TcpConnection> connection_;
     TessaroBridgeHello bridgeHello_;
-    BridgeCommandHandler commandHandler_;
+    BridgeCommandSubmitter submitCommand_;
     TessaroBridgeFrameDecoder decoder_;
     bool didFinish_ = false;
     bool didReceiveClientHello_ = false;
@@ -97,6 +102,9 @@ private:
     // Messages of the last read not handled yet: one is handled per turn of
     // the queue, so other connections' commands are not held up by a burst.
     std::deque<TessaroBridgeMessage> incoming_;
+    // A command is out for execution; its acknowledgement resumes the messages.
+    bool awaitingAcknowledgement_ = false;
+    bool handlingMessage_ = false;
     bool peerFinishedSending_ = false;
     bool receiveFailed_ = false;
     // Frames waiting for the one in flight, and their bytes.

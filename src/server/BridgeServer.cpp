@@ -23,7 +23,8 @@ std::string describe(const std::optional<TransportError>& error) {
 
 BridgeServer::BridgeServer(BridgeIdentity identity, BridgeCommandHandler commandHandler,
                            BridgeServerEnvironment environment)
-    : identity_(std::move(identity)), commandHandler_(std::move(commandHandler)),
+    : identity_(std::move(identity)), commandQueue_(std::make_shared<BridgeCommandQueue>(
+                                          environment.serverQueue, std::move(commandHandler))),
       mainExecutor_(environment.mainExecutor), queue_(environment.serverQueue),
       transport_(environment.transport), bonjourPublisher_(std::move(environment.bonjourPublisher)),
       router_(std::make_shared<AgentRequestRouter>(queue_)) {}
@@ -32,7 +33,8 @@ BridgeServer::~BridgeServer() {
     // Whatever is still open belongs to the server queue; the sessions'
     // callbacks find the server gone and do nothing.
     auto closeAll = [sessions = std::move(sessions_), controls = std::move(agentControlSessions_),
-                     listener = listener_, agentListener = agentControlListener_] {
+                     listener = listener_, agentListener = agentControlListener_,
+                     commands = std::move(commandQueue_)] {
         for (const auto& session : sessions) {
             session->close();
         }
@@ -179,7 +181,13 @@ void BridgeServer::acceptClientConnection(std::shared_ptr<TcpConnection> connect
         return;
     }
     auto session = std::make_shared<BridgeClientSession>(
-        queue_, Uuid::random(), std::move(connection), std::move(*hello), commandHandler_);
+        queue_, Uuid::random(), std::move(connection), std::move(*hello),
+        [commands = std::weak_ptr<BridgeCommandQueue>(commandQueue_)](
+            const TessaroBridgeCommand& command, BridgeCommandQueue::Completion completion) {
+            if (auto queue = commands.lock()) {
+                queue->submit(command, std::move(completion));
+            }
+        });
     std::weak_ptr<BridgeServer> weak = weak_from_this();
     session->onFinished = [weak](const Uuid& id) {
         if (auto self = weak.lock()) {

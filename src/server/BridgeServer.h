@@ -7,6 +7,7 @@
 #include "server/BonjourPublisher.h"
 #include "server/BridgeAgentControlSession.h"
 #include "server/BridgeClientSession.h"
+#include "server/BridgeCommandQueue.h"
 #include "server/BridgeServerState.h"
 #include "server/TcpConnection.h"
 #include "server/TcpListener.h"
@@ -97,7 +98,8 @@ private:
     void withdrawOnMain();
 
     BridgeIdentity identity_;
-    BridgeCommandHandler commandHandler_;
+    // Every session's commands go through it, held weakly by the sessions.
+    std::shared_ptr<BridgeCommandQueue> commandQueue_;
     Executor& mainExecutor_;
     Executor& queue_;
     TcpTransport& transport_;

@@ -1,13 +1,17 @@
 #include "../outputs/UdpReceiver.h"
 #include "BridgeCoordinatorTestSupport.h"
 #include "core/BridgeCommandProcessor.h"
+#include "ledger/LedgerFile.h"
 #include "support/PrefixCharacters.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <netinet/in.h>
 #include <string>
+#include <vector>
 
 namespace varnello {
 namespace {
@@ -251,14 +255,99 @@ TEST(CommandDetail, RejectionDetailsAreCutToWholeCharacters) {
     }
 }
 
+std::vector<CommandLedgerEntry> entriesOnDisk(const std::filesystem::path& file,
+                                              std::int64_t maximumEntries) {
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    return std::get<StoredLedger>(decodeLedgerFile(bytes, maximumEntries)).payload.entries;
+}
+
+TEST_F(CommandTest, BatchRunsInOrderAfterAllOfItIsReservedOnDiskAndAnswersAsOneAtATime) {
+    auto coordinator = makeCoordinator();
+    const auto known = midiCommand({0x90, 1, 1});
+    const auto knownFailed = midiCommand({0x90, 2});
+    ASSERT_EQ(coordinator->handleCommand(known), accepted(known.id));
+    ASSERT_EQ(coordinator->handleCommand(knownFailed).status, TessaroBridgeAckStatus::rejected);
+
+    const auto first = midiCommand({0x90, 10, 1});
+    const auto broken = midiCommand({0x90, 11});
+    const auto last = midiCommand({0x90, 12, 1});
+    const std::vector batch{first, broken, first, known, knownFailed, last};
+    std::vector<std::vector<CommandLedgerEntry>> onDiskAtEachEmission;
+    midi->duringEmit = [&] {
+        onDiskAtEachEmission.push_back(entriesOnDisk(ledgerFile(), limits.maximumEntries));
+    };
+    const auto answers = coordinator->commandHandler()(batch);
+    EXPECT_EQ(answers, (std::vector{accepted(first.id),
+                                    rejected(broken.id,
+                                             "The MIDI message requires 3 bytes, but contains 2."),
+                                    duplicate(first.id), duplicate(known.id),
+                                    rejected(knownFailed.id, failedBefore), accepted(last.id)}));
+    EXPECT_EQ(midi->packets,
+              (std::vector<std::vector<std::uint8_t>>{{0x90, 1, 1}, {0x90, 10, 1}, {0x90, 12, 1}}));
+    ASSERT_EQ(onDiskAtEachEmission.size(), 2U);
+    for (const auto& entries : onDiskAtEachEmission) {
+        for (const auto* command : {&first, &broken, &last}) {
+            EXPECT_NE(std::find(entries.begin(), entries.end(),
+                                CommandLedgerEntry{command->id, CommandLedgerState::accepted}),
+                      entries.end())
+                << "reserved before anything of the batch runs";
+        }
+    }
+
+    midi->duringEmit = nullptr;
+    coordinator.reset();
+    auto ledger = makeLedger();
+    EXPECT_EQ(ledger->reserve(first.id), CommandLedgerState::executed);
+    EXPECT_EQ(ledger->reserve(broken.id), CommandLedgerState::failed);
+    EXPECT_EQ(ledger->reserve(last.id), CommandLedgerState::executed);
+}
+
+TEST_F(CommandTest, BatchLargerThanTheLedgerWindowRunsInWindowSizedParts) {
+    limits.maximumEntries = 2;
+    auto coordinator = makeCoordinator();
+    std::vector<TessaroBridgeCommand> batch;
+    std::vector<TessaroBridgeAcknowledgement> expected;
+    std::vector<std::vector<std::uint8_t>> expectedPackets;
+    for (std::uint8_t note = 0; note < 5; ++note) {
+        batch.push_back(midiCommand({0x90, note, 1}));
+        expected.push_back(accepted(batch.back().id));
+        expectedPackets.push_back({0x90, note, 1});
+    }
+    EXPECT_EQ(coordinator->commandHandler()(batch), expected);
+    EXPECT_EQ(midi->packets, expectedPackets);
+    EXPECT_EQ(coordinator->handleCommand(batch[4]), duplicate(batch[4].id));
+    EXPECT_EQ(coordinator->handleCommand(batch[0]), rejected(batch[0].id, uncertain));
+}
+
+TEST_F(CommandTest, BatchWhoseOutcomesCannotBeSavedIsRejectedWithTheLedgerText) {
+    auto coordinator = makeCoordinator();
+    const auto first = midiCommand({0x90, 1, 1});
+    const auto second = midiCommand({0x90, 2, 1});
+    midi->duringEmit = [this] {
+        if (!std::filesystem::is_directory(ledgerFile())) {
+            blockFile(ledgerFile());
+        }
+    };
+    EXPECT_EQ(coordinator->commandHandler()(std::vector{first, second}),
+              (std::vector{rejected(first.id, cannotSave), rejected(second.id, cannotSave)}));
+    EXPECT_EQ(midi->packets.size(), 2U);
+    midi->duringEmit = nullptr;
+    EXPECT_EQ(coordinator->handleCommand(first), rejected(first.id, uncertain));
+    EXPECT_EQ(coordinator->handleCommand(second), rejected(second.id, uncertain));
+    EXPECT_EQ(midi->packets.size(), 2U);
+}
+
 TEST_F(CommandTest, HandlerOutlivingTheCoordinatorAnswersUnavailable) {
     auto coordinator = makeCoordinator();
     const auto handler = coordinator->commandHandler();
-    const auto first = midiCommand();
-    EXPECT_EQ(handler(first), accepted(first.id));
+    const std::vector<TessaroBridgeCommand> first{midiCommand()};
+    EXPECT_EQ(handler(first), (std::vector{accepted(first[0].id)}));
     coordinator.reset();
-    const auto later = midiCommand();
-    EXPECT_EQ(handler(later), rejected(later.id, "The Bridge is no longer available."));
+    const std::vector<TessaroBridgeCommand> later{midiCommand(), midiCommand()};
+    const std::string gone = "The Bridge is no longer available.";
+    EXPECT_EQ(handler(later),
+              (std::vector{rejected(later[0].id, gone), rejected(later[1].id, gone)}));
     EXPECT_EQ(midi->packets.size(), 1u);
 }
 

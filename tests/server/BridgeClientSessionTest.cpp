@@ -48,12 +48,16 @@ class ClientSessionTest : public ::testing::Test {
 protected:
     ClientSessionTest() {
         connection = std::make_shared<FakeTcpConnection>(queue);
-        session =
-            std::make_shared<BridgeClientSession>(queue, Uuid::random(), connection, bridgeHello(),
-                                                  [this](const TessaroBridgeCommand& command) {
-                                                      commands.push_back(command);
-                                                      return acceptedBy(command);
-                                                  });
+        session = std::make_shared<BridgeClientSession>(
+            queue, Uuid::random(), connection, bridgeHello(),
+            [this](const TessaroBridgeCommand& command, Completion completion) {
+                commands.push_back(command);
+                if (holdAnswers) {
+                    heldAnswers.push_back(std::move(completion));
+                } else {
+                    completion(acceptedBy(command));
+                }
+            });
         session->onFinished = [this](const Uuid& id) {
             EXPECT_EQ(id, session->id());
             ++finishedCount;
@@ -94,7 +98,12 @@ protected:
                connection->hasPendingReceive();
     }
 
+    using Completion = std::function<void(const TessaroBridgeAcknowledgement&)>;
+
     ManualExecutor queue;
+    // Commands then wait, as they do for a batch, until a test answers them.
+    bool holdAnswers = false;
+    std::vector<Completion> heldAnswers;
     std::shared_ptr<FakeTcpConnection> connection;
     std::shared_ptr<BridgeClientSession> session;
     std::vector<TessaroBridgeCommand> commands;
@@ -307,6 +316,57 @@ TEST_F(ClientSessionTest, HandlesOneMessagePerTurnOfTheQueue) {
     queue.runDue();
     EXPECT_EQ(commands.size(), 2U);
     EXPECT_TRUE(connection->hasPendingReceive());
+}
+
+TEST_F(ClientSessionTest, NextMessageWaitsUntilTheCommandOutForExecutionIsAnswered) {
+    holdAnswers = true;
+    startReady();
+    connection->deliver(framesOf({helloJson, testing::oscCommandJson(commandA),
+                                  testing::oscCommandJson(commandB), agentResponseJson}));
+    queue.runDue();
+    ASSERT_EQ(commands.size(), 1U);
+    EXPECT_FALSE(connection->hasPendingReceive());
+    EXPECT_TRUE(answers().empty());
+
+    heldAnswers.at(0)(acceptedBy(commands[0]));
+    queue.runDue();
+    EXPECT_EQ(commands.size(), 2U);
+    EXPECT_EQ(answers(), std::vector<TessaroBridgeMessage>{acceptedFor(commandA)});
+    EXPECT_TRUE(agentResponses.empty()) << "messages keep their order";
+
+    heldAnswers.at(1)(acceptedBy(commands[1]));
+    queue.runDue();
+    EXPECT_EQ(answers(),
+              (std::vector<TessaroBridgeMessage>{acceptedFor(commandA), acceptedFor(commandB)}));
+    EXPECT_EQ(agentResponses.size(), 1U);
+    EXPECT_TRUE(isOpen());
+}
+
+TEST_F(ClientSessionTest, HalfCloseWaitsForTheCommandOutForExecution) {
+    holdAnswers = true;
+    startReady();
+    connection->deliver(framesOf({helloJson, testing::oscCommandJson(commandA)}), true);
+    queue.runDue();
+    EXPECT_EQ(finishedCount, 0);
+    heldAnswers.at(0)(acceptedBy(commands[0]));
+    queue.runDue();
+    EXPECT_EQ(answers(), std::vector<TessaroBridgeMessage>{acceptedFor(commandA)});
+    EXPECT_EQ(finishedCount, 1);
+    EXPECT_EQ(connection->cancelCount, 1);
+}
+
+TEST_F(ClientSessionTest, AnswerArrivingAfterTheSessionClosedIsDropped) {
+    holdAnswers = true;
+    startReady();
+    connection->deliver(framesOf({helloJson, testing::oscCommandJson(commandA)}));
+    queue.runDue();
+    session->close();
+    const auto sentBefore = connection->sentBytes;
+    heldAnswers.at(0)(acceptedBy(commands[0]));
+    session.reset();
+    queue.runDue();
+    EXPECT_EQ(connection->sentBytes, sentBefore);
+    EXPECT_EQ(finishedCount, 1);
 }
 
 TEST_F(ClientSessionTest, StopsReadingWhileAnswersPileUpAndResumesOnceTheyGoOut) {

@@ -3,6 +3,7 @@
 #include "server/AsioServerQueue.h"
 #include "server/AsioTcpTransport.h"
 #include "server/BridgeServer.h"
+#include "server/CommandHandlers.h"
 #include "server/FakeDnsServiceRegistrar.h"
 #include "server/TransportTestSupport.h"
 #include "server/WireHelpers.h"
@@ -97,11 +98,10 @@ protected:
 
     std::shared_ptr<BridgeServer> makeServer() {
         auto made = std::make_shared<BridgeServer>(
-            studio,
-            [](const TessaroBridgeCommand& command) {
+            studio, testing::eachCommand([](const TessaroBridgeCommand& command) {
                 return TessaroBridgeAcknowledgement{command.id, TessaroBridgeAckStatus::accepted,
                                                     "played"};
-            },
+            }),
             BridgeServerEnvironment{main, queue, transport,
                                     std::make_unique<BonjourPublisher>(
                                         main, std::make_shared<RecordingLogSink>(),

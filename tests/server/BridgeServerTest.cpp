@@ -37,10 +37,15 @@ protected:
             main, std::make_shared<RecordingLogSink>(), std::move(registrar));
         server = std::make_shared<BridgeServer>(
             std::move(identity),
-            [this](const TessaroBridgeCommand& command) {
-                ++commandsExecuted;
-                return TessaroBridgeAcknowledgement{command.id, TessaroBridgeAckStatus::accepted,
-                                                    std::nullopt};
+            [this](std::span<const TessaroBridgeCommand> commands) {
+                batches.emplace_back();
+                std::vector<TessaroBridgeAcknowledgement> answers;
+                for (const auto& command : commands) {
+                    ++commandsExecuted;
+                    batches.back().push_back(command.id);
+                    answers.push_back({command.id, TessaroBridgeAckStatus::accepted, std::nullopt});
+                }
+                return answers;
             },
             BridgeServerEnvironment{main, queue, transport, std::move(publisher)});
         server->onStatusChange = [this](const BridgeServerState& state, std::int64_t count) {
@@ -86,6 +91,8 @@ protected:
     std::shared_ptr<BridgeServer> server;
     std::vector<Report> reports;
     int commandsExecuted = 0;
+    // The identifiers of each batch the handler was given.
+    std::vector<std::vector<Uuid>> batches;
 };
 
 TEST_F(ServerTest, StartCreatesBothListenersAndStartsThemOnTheQueue) {
@@ -214,6 +221,35 @@ TEST_F(ServerTest, IPadGetsTheBridgeHelloAndItsCommandsAnswered) {
     EXPECT_EQ(sent[1], TessaroBridgeMessage(TessaroBridgeAcknowledgement{
                            uuidOf(requestID), TessaroBridgeAckStatus::accepted, std::nullopt}));
     EXPECT_EQ(commandsExecuted, 1);
+}
+
+TEST_F(ServerTest, CommandsOfSeveralIPadsArrivingTogetherRunAsOneBatchInArrivalOrder) {
+    startReady();
+    std::vector<std::shared_ptr<FakeTcpConnection>> iPads;
+    std::vector<std::string> ids;
+    for (int i = 0; i < 3; ++i) {
+        iPads.push_back(
+            connectIPad(testing::tessaroHelloJson("ipad-" + std::to_string(i), R"(["osc"])")));
+        ids.push_back(Uuid::random().text());
+    }
+    for (int i = 0; i < 3; ++i) {
+        iPads[i]->deliver(frameOf(testing::oscCommandJson(ids[i])));
+    }
+    queue.runDue();
+    ASSERT_EQ(batches.size(), 1U);
+    EXPECT_EQ(batches[0], (std::vector<Uuid>{uuidOf(ids[0]), uuidOf(ids[1]), uuidOf(ids[2])}));
+    for (int i = 0; i < 3; ++i) {
+        const auto sent = messagesIn(iPads[i]->sentBytes);
+        ASSERT_EQ(sent.size(), 2U);
+        EXPECT_EQ(sent[1], TessaroBridgeMessage(TessaroBridgeAcknowledgement{
+                               uuidOf(ids[i]), TessaroBridgeAckStatus::accepted, std::nullopt}));
+    }
+
+    // A lone command does not wait for company.
+    iPads[1]->deliver(frameOf(testing::oscCommandJson(Uuid::random().text())));
+    queue.runDue();
+    EXPECT_EQ(batches.size(), 2U);
+    EXPECT_EQ(batches[1].size(), 1U);
 }
 
 TEST_F(ServerTest, ConnectionIsRefusedWhenTheBridgeHelloCannotBeBuilt) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/BridgeClientSession.h"
+#include "server/CommandHandlers.h"
 #include "server/FakeTcpTransport.h"
 #include "server/WireHelpers.h"
 #include "support/Executor.h"
@@ -33,10 +34,10 @@ inline FakeIPad connectIPad(Executor& queue, const std::string& helloJson) {
         queue, Uuid::random(), iPad.connection,
         TessaroBridgeHello::make(TessaroBridgePeerRole::bridge, 1, std::string(64, 'b'), "Mac",
                                  {TessaroBridgeCapability::midi, TessaroBridgeCapability::osc}),
-        [](const TessaroBridgeCommand& command) {
+        answeringAtOnce([](const TessaroBridgeCommand& command) {
             return TessaroBridgeAcknowledgement{command.id, TessaroBridgeAckStatus::accepted,
                                                 std::nullopt};
-        });
+        }));
     iPad.session->start();
     iPad.connection->report(TcpConnection::State::ready);
     if (!helloJson.empty()) {
