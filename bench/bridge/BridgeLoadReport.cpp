@@ -10,7 +10,9 @@
 //
 // Just before each round, in the same data folder: the ledger floor, the ledger's
 // saves for one command on copies of its files as they are then. After the bridge
-// has stopped: a replay of the run's commands on the ledger library alone.
+// has stopped: a replay of the run's commands on the ledger library alone, in
+// batches of as many commands as the round had iPads (the bridge saves the commands
+// of iPads that wait together once per batch).
 //
 // The bridge's own work per command (decoding, dispatch, output, encoding) is its
 // CPU time per repeated command, which takes the whole path but the ledger's saves
@@ -362,8 +364,11 @@ int run(const std::string& binary) {
     const auto ledgerBytes = std::filesystem::file_size(ledgerFile, sizeError);
     const auto tombstoneBytes = std::filesystem::file_size(tombstoneFile, sizeError);
     const Summary floor = summarise(allFloorSamples);
-    std::vector<int> phases{warmUpCommands};
-    phases.insert(phases.end(), rounds.size(), commandsPerRound);
+    // The bridge takes the commands of iPads that wait together in one batch.
+    std::vector<LedgerReplayLoad> phases{{warmUpCommands, 1}};
+    for (const Round& round : rounds) {
+        phases.push_back({commandsPerRound, round.iPads});
+    }
     const auto replay = replayLedger(dataHome / "replay", phases);
 
     const auto counts = osc.counts();
@@ -433,9 +438,10 @@ int run(const std::string& binary) {
                 floorSamplesPerRound, allFloorSamples.size(), floor.median, floor.p99);
     for (std::size_t i = 0; i < rounds.size(); ++i) {
         const Summary library = summarise(replay[i + 1].milliseconds);
-        std::printf("ledger library alone (reserve + record), as in the %d-iPad round: median "
-                    "%.2f ms, p99 %.2f ms\n",
-                    rounds[i].iPads, library.median, library.p99);
+        std::printf("ledger library alone, batches of %d (reserveAll + recordAll), as in the "
+                    "%d-iPad round: median %.2f ms, p99 %.2f ms per batch = %.2f x the floor\n",
+                    rounds[i].iPads, rounds[i].iPads, library.median, library.p99,
+                    library.median / floors[i].median);
     }
     std::printf("OSC datagrams: %zu received for %d commands, %d missing or repeated, %zu "
                 "unexpected\n",

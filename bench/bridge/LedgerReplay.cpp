@@ -4,31 +4,40 @@
 #include "ledger/CommandLedger.h"
 #include "ledger/PosixLedgerFileSystem.h"
 
+#include <algorithm>
 #include <chrono>
+#include <span>
 
 namespace varnello::bench {
 
 std::vector<LedgerReplayPhase> replayLedger(const std::filesystem::path& folder,
-                                            const std::vector<int>& commandsPerPhase) {
+                                            const std::vector<LedgerReplayLoad>& loads) {
     CommandLedger ledger(
         folder / "TessaroBridge" / "command-ledger.json", std::make_shared<PosixLedgerFileSystem>(),
         CommandLedger::standardMaximumEntries, CommandLedger::standardTombstoneBitCount,
         CommandLedger::standardTombstoneHashCount,
         CommandLedger::standardTombstoneMaximumInsertions);
     std::vector<LedgerReplayPhase> phases;
-    for (const int commands : commandsPerPhase) {
+    for (const auto& [commands, batchSize] : loads) {
         LedgerReplayPhase phase;
         // Made beforehand: the bridge receives its identifiers, it does not make them.
         std::vector<Uuid> ids;
         for (int i = 0; i < commands; ++i) {
             ids.push_back(Uuid::random());
         }
+        const auto batch = static_cast<std::size_t>(std::max(batchSize, 1));
         const ThreadCpu splitStart = callingThreadUserAndKernel();
         const std::int64_t cpuStart = callingThreadCpuNanoseconds();
-        for (const Uuid& id : ids) {
+        for (std::size_t first = 0; first < ids.size(); first += batch) {
             const auto start = std::chrono::steady_clock::now();
-            ledger.reserve(id);
-            ledger.record(id, CommandLedgerState::executed);
+            const auto batchIDs =
+                std::span(ids).subspan(first, std::min(batch, ids.size() - first));
+            ledger.reserveAll(batchIDs);
+            std::vector<CommandLedgerEntry> outcomes;
+            for (const Uuid& id : batchIDs) {
+                outcomes.push_back({id, CommandLedgerState::executed});
+            }
+            ledger.recordAll(outcomes);
             phase.milliseconds.push_back(
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                     .count());

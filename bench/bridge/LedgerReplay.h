@@ -5,21 +5,28 @@
 
 namespace varnello::bench {
 
+// One phase of a replay: its number of new commands, taken in batches of this size.
+struct LedgerReplayLoad {
+    int commands = 0;
+    int batchSize = 1;
+};
+
 // What the ledger library alone costs per command in one phase of a replay.
 struct LedgerReplayPhase {
-    // CPU time of this thread, user and kernel, per reserve plus record.
+    // CPU time of this thread, user and kernel, per command of reserveAll plus recordAll.
     double cpuMicrosecondsPerCommand = 0;
     // The same split into user and kernel time.
     double userMicrosecondsPerCommand = 0;
     double kernelMicrosecondsPerCommand = 0;
-    // Wall time of each reserve plus record.
+    // Wall time of each batch's reserveAll plus recordAll.
     std::vector<double> milliseconds;
 };
 
 // A fresh standard ledger in `folder` takes, phase after phase, as many new
-// commands (reserve, then record as executed) as the bridge took in the matching
-// phase of the run, so that its files have the same sizes at every point.
+// commands (reserveAll, then recordAll as executed, a batch at a time) as the
+// bridge took in the matching phase of the run, so that its files have the same
+// sizes at every point.
 std::vector<LedgerReplayPhase> replayLedger(const std::filesystem::path& folder,
-                                            const std::vector<int>& commandsPerPhase);
+                                            const std::vector<LedgerReplayLoad>& loads);
 
 } // namespace varnello::bench

@@ -12,7 +12,30 @@ BridgeCommandQueue::BridgeCommandQueue(Executor& queue, BridgeCommandHandler han
 void BridgeCommandQueue::submit(const TessaroBridgeCommand& command, Completion completion) {
     assert(queue_.isCurrent());
     pending_.push_back(Pending{command, std::move(completion)});
-    scheduleBatch();
+    if (pending_.size() >= awaitedCommands_) {
+        scheduleBatch();
+    }
+}
+
+void BridgeCommandQueue::openHold(std::size_t awaited) {
+    awaitedCommands_ = awaited;
+    const std::uint64_t hold = ++holdNumber_;
+    queue_.postAfter(holdAfterBatch, [weak = weak_from_this(), hold] {
+        if (auto self = weak.lock()) {
+            self->endHold(hold);
+        }
+    });
+}
+
+void BridgeCommandQueue::endHold(std::uint64_t hold) {
+    assert(queue_.isCurrent());
+    if (hold != holdNumber_ || awaitedCommands_ == 0) {
+        return;
+    }
+    awaitedCommands_ = 0;
+    if (!pending_.empty()) {
+        scheduleBatch();
+    }
 }
 
 void BridgeCommandQueue::scheduleBatch() {
@@ -30,6 +53,7 @@ void BridgeCommandQueue::scheduleBatch() {
 void BridgeCommandQueue::runBatch() {
     assert(queue_.isCurrent());
     batchScheduled_ = false;
+    awaitedCommands_ = 0;
     const std::size_t count = std::min(pending_.size(), maximumBatchSize);
     std::vector<TessaroBridgeCommand> commands;
     std::vector<Completion> completions;
@@ -49,7 +73,11 @@ void BridgeCommandQueue::runBatch() {
         }
     }
     if (!pending_.empty()) {
+        // These have waited a whole batch already.
         scheduleBatch();
+    } else if (count > 1) {
+        // The iPads just answered are likely to send again together.
+        openHold(count);
     }
 }
 

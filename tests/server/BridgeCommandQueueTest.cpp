@@ -2,6 +2,7 @@
 
 #include "support/ManualExecutor.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
 #include <string>
@@ -77,17 +78,49 @@ TEST_F(CommandQueueTest, BatchesAreBoundedAndKeepTheOrderOfSubmission) {
     }
 }
 
+TEST_F(CommandQueueTest, AfterABatchOfSeveralTheNextWaitsForAsManyCommandsOrTheHoldTime) {
+    std::vector<TessaroBridgeCommand> c;
+    for (int i = 0; i < 6; ++i) {
+        c.push_back(commandNumber(i));
+    }
+    submit(c[0]);
+    submit(c[1]);
+    queue.runDue();
+    ASSERT_EQ(batches.size(), 1U);
+
+    submit(c[2]);
+    queue.runDue();
+    EXPECT_EQ(batches.size(), 1U) << "held for the second iPad of the last batch";
+    submit(c[3]);
+    queue.runDue();
+    ASSERT_EQ(batches.size(), 2U);
+    EXPECT_EQ(batches[1], (std::vector{c[2], c[3]}));
+
+    submit(c[4]);
+    queue.advance(BridgeCommandQueue::holdAfterBatch - std::chrono::milliseconds(1));
+    EXPECT_EQ(batches.size(), 2U);
+    queue.advance(std::chrono::milliseconds(1));
+    ASSERT_EQ(batches.size(), 3U) << "never held longer than the hold time";
+    EXPECT_EQ(batches[2], (std::vector{c[4]}));
+
+    submit(c[5]);
+    queue.runDue();
+    EXPECT_EQ(batches.size(), 4U) << "a batch of one holds nothing back";
+    EXPECT_EQ(answered.size(), 6U);
+}
+
 TEST_F(CommandQueueTest, CommandSubmittedByACompletionJoinsTheNextBatch) {
     const auto first = commandNumber(1);
     const auto second = commandNumber(2);
     const auto third = commandNumber(3);
+    const auto fourth = commandNumber(4);
     commands->submit(first, [&](const TessaroBridgeAcknowledgement&) { submit(third); });
-    submit(second);
+    commands->submit(second, [&](const TessaroBridgeAcknowledgement&) { submit(fourth); });
     queue.runDue();
     ASSERT_EQ(batches.size(), 2U);
     EXPECT_EQ(batches[0], (std::vector{first, second}));
-    EXPECT_EQ(batches[1], (std::vector{third}));
-    EXPECT_EQ(answered, (std::vector{answerTo(second), answerTo(third)}));
+    EXPECT_EQ(batches[1], (std::vector{third, fourth}));
+    EXPECT_EQ(answered, (std::vector{answerTo(third), answerTo(fourth)}));
 }
 
 TEST_F(CommandQueueTest, NothingRunsOnceTheQueueIsReleased) {

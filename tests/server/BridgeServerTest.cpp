@@ -245,11 +245,14 @@ TEST_F(ServerTest, CommandsOfSeveralIPadsArrivingTogetherRunAsOneBatchInArrivalO
                                uuidOf(ids[i]), TessaroBridgeAckStatus::accepted, std::nullopt}));
     }
 
-    // A lone command does not wait for company.
+    // The next batch waits a moment for the others, but not beyond the hold.
     iPads[1]->deliver(frameOf(testing::oscCommandJson(Uuid::random().text())));
     queue.runDue();
-    EXPECT_EQ(batches.size(), 2U);
+    EXPECT_EQ(batches.size(), 1U);
+    queue.advance(BridgeCommandQueue::holdAfterBatch);
+    ASSERT_EQ(batches.size(), 2U);
     EXPECT_EQ(batches[1].size(), 1U);
+    EXPECT_EQ(messagesIn(iPads[1]->sentBytes).size(), 3U);
 }
 
 TEST_F(ServerTest, ConnectionIsRefusedWhenTheBridgeHelloCannotBeBuilt) {
