@@ -1,5 +1,6 @@
-// Kills the real bridge with SIGKILL at random moments while an iPad sends OSC
-// commands with distinct addresses, restarts it on the same data folder each
+// Kills the real bridge with SIGKILL at random moments while four iPads send OSC
+// commands with distinct addresses (so that the bridge saves them in batches),
+// restarts it on the same data folder each
 // time, and at the end sends every identifier once more. A UDP receiver counts
 // each address. VARNELLO_CRASH_STORM_KILLS and VARNELLO_CRASH_STORM_SEED make
 // a longer or different storm.
@@ -15,10 +16,12 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <set>
 #include <thread>
+#include <vector>
 
 namespace varnello::endtoend {
 namespace {
@@ -78,6 +81,8 @@ TEST(CrashStorm, NoCommandRunsTwiceAndNoAcknowledgedCommandIsLost) {
     testing::TemporaryFolder folder;
     AddressCounter counter;
     RealBridge bridge(folder.path(), counter.port());
+    constexpr int iPadsPerLife = 4;
+    std::mutex mutex; // guards sent and acceptedIDs while the iPads send
     std::vector<Sent> sent;
     std::set<std::string> acceptedIDs;
     int failedLoads = 0;
@@ -91,29 +96,45 @@ TEST(CrashStorm, NoCommandRunsTwiceAndNoAcknowledgedCommandIsLost) {
             bridge.kill();
             continue;
         }
-        auto iPad = connectIPad(*port);
-        ASSERT_NE(iPad, nullptr);
+        std::vector<std::unique_ptr<FramedConnection>> iPads;
+        for (int n = 0; n < iPadsPerLife; ++n) {
+            iPads.push_back(connectIPad(*port));
+            ASSERT_NE(iPads.back(), nullptr);
+        }
         // The kill lands wherever the bridge happens to be: reading, saving,
-        // sending the datagram or answering.
+        // sending the datagrams or answering.
         const pid_t pid = bridge.process().pid();
         const auto delay = std::chrono::milliseconds(lifetime(random));
         std::thread killer([pid, delay] {
             std::this_thread::sleep_for(delay);
             ::kill(pid, SIGKILL);
         });
-        for (;;) {
-            const Sent command{Uuid::random().text(), "/c/" + std::to_string(sent.size())};
-            sent.push_back(command);
-            if (!iPad->send(oscCommandJson(command.id, command.address))) {
-                break;
-            }
-            const auto answer = iPad->receive();
-            if (!answer) {
-                break;
-            }
-            if ((*answer)["body"]["status"] == "accepted") {
-                acceptedIDs.insert(command.id);
-            }
+        std::vector<std::thread> senders;
+        for (auto& iPad : iPads) {
+            senders.emplace_back([&, connection = iPad.get()] {
+                for (;;) {
+                    Sent command;
+                    {
+                        const std::lock_guard lock(mutex);
+                        command = Sent{Uuid::random().text(), "/c/" + std::to_string(sent.size())};
+                        sent.push_back(command);
+                    }
+                    if (!connection->send(oscCommandJson(command.id, command.address))) {
+                        return;
+                    }
+                    const auto answer = connection->receive();
+                    if (!answer) {
+                        return;
+                    }
+                    if ((*answer)["body"]["status"] == "accepted") {
+                        const std::lock_guard lock(mutex);
+                        acceptedIDs.insert(command.id);
+                    }
+                }
+            });
+        }
+        for (auto& sender : senders) {
+            sender.join();
         }
         killer.join();
         bridge.kill();
