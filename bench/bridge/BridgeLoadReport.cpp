@@ -26,7 +26,6 @@
 // ALSA sequencer). It binds the Agent API port, so no other bridge may run. Every
 // read gives up after 10 s and the whole run after 5 minutes.
 
-#include "BridgeChild.h"
 #include "BridgeLoadError.h"
 #include "LedgerFloor.h"
 #include "LedgerReplay.h"
@@ -34,6 +33,7 @@
 #include "OscOutputCost.h"
 #include "OscTally.h"
 #include "ProcessCpuTime.h"
+#include "app/BridgeProcess.h"
 
 #include <algorithm>
 #include <array>
@@ -53,12 +53,15 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace varnello::bench {
 namespace {
+
+using testing::BridgeProcess;
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -159,7 +162,7 @@ struct Round {
     ThreadCpuTimes cpuAfter;
 };
 
-void awaitClients(BridgeChild& bridge, int count, std::size_t from) {
+void awaitClients(BridgeProcess& bridge, int count, std::size_t from) {
     if (!bridge.awaitLine("clients: " + std::to_string(count), 10s, from)) {
         throw BridgeLoadError(BridgeLoadError::Code::clientCount);
     }
@@ -176,9 +179,9 @@ std::vector<TessaroBridgeCommand> oscCommands(int first, int count) {
 }
 
 // One round: `iPads` connections share the commands, each in its own slice, in order.
-Round runRound(BridgeChild& bridge, std::uint16_t port, int iPads,
+Round runRound(BridgeProcess& bridge, std::uint16_t port, int iPads,
                const std::vector<TessaroBridgeCommand>& commands, TessaroBridgeAckStatus expected) {
-    const std::size_t connectMark = bridge.outputSize();
+    const std::size_t connectMark = bridge.errorOutputSize();
     std::vector<std::unique_ptr<LoadIPad>> connections;
     for (int i = 0; i < iPads; ++i) {
         connections.push_back(std::make_unique<LoadIPad>(port, "load-" + std::to_string(iPads) +
@@ -239,7 +242,7 @@ Round runRound(BridgeChild& bridge, std::uint16_t port, int iPads,
         round.expectedStatus += matching[index];
     }
 
-    const std::size_t disconnectMark = bridge.outputSize();
+    const std::size_t disconnectMark = bridge.errorOutputSize();
     connections.clear();
     awaitClients(bridge, 0, disconnectMark);
     return round;
@@ -287,12 +290,12 @@ double bridgeCpuPerCommand(const Round& round, const Idle& idle) {
            1000.0 / round.commands;
 }
 
-std::uint16_t awaitPort(BridgeChild& bridge) {
+std::uint16_t awaitPort(BridgeProcess& bridge) {
     static const std::regex ready(R"(Beschikbaar via wifi \(TCP (\d+)\))");
     const auto line = bridge.awaitLine("Beschikbaar via wifi", 15s);
     std::smatch match;
     if (!line || !std::regex_search(*line, match, ready)) {
-        std::fputs(bridge.output().c_str(), stderr);
+        std::fputs(bridge.errorOutput().c_str(), stderr);
         throw BridgeLoadError(BridgeLoadError::Code::notReady);
     }
     return static_cast<std::uint16_t>(std::stoi(match[1]));
@@ -317,10 +320,16 @@ int run(const std::string& binary) {
         << R"({"oscForwardingEnabled": true, "oscForwardingHost": "127.0.0.1", )"
         << R"("oscForwardingPort": )" << osc.port() << "}";
 
-    auto bridge = std::make_unique<BridgeChild>(
-        binary, std::vector<std::string>{"--headless"},
-        std::map<std::string, std::string>{{"XDG_DATA_HOME", dataHome.string()},
-                                           {"XDG_CONFIG_HOME", configHome.string()}});
+    std::unique_ptr<BridgeProcess> bridge;
+    try {
+        bridge = std::make_unique<BridgeProcess>(
+            binary, std::vector<std::string>{"--headless"},
+            std::map<std::string, std::string>{{"XDG_DATA_HOME", dataHome.string()},
+                                               {"XDG_CONFIG_HOME", configHome.string()}});
+    } catch (const std::system_error& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        throw BridgeLoadError(BridgeLoadError::Code::spawn);
+    }
     limit.watch(bridge->pid());
     const std::uint16_t port = awaitPort(*bridge);
 
@@ -353,7 +362,7 @@ int run(const std::string& binary) {
     // sent, so the bridge's CPU time here is its own work without the ledger's saves.
     const Round repeated =
         runRound(*bridge, port, 8, eightIPadCommands, TessaroBridgeAckStatus::duplicate);
-    const auto exitStatus = bridge->stop(10s);
+    const auto exitStatus = bridge->terminate(10s);
     limit.watch(-1);
     if (!exitStatus) {
         throw BridgeLoadError(BridgeLoadError::Code::stop);

@@ -92,7 +92,13 @@ void BridgeClientSession::handleNextMessage() {
     handlingMessage_ = true;
     handleMessage(message);
     handlingMessage_ = false;
-    if (!awaitingAcknowledgement_) {
+    if (awaitingAcknowledgement_ || didCancel_ || didFinish_) {
+        return;
+    }
+    if (incoming_.empty()) {
+        // The read is used up: read on in this turn rather than spend another.
+        continueAfterMessages();
+    } else {
         postNextMessage();
     }
 }

@@ -1,68 +1,31 @@
 #pragma once
 
+#include "BridgeProcess.h"
+
 #include <arpa/inet.h>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <netinet/in.h>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <spawn.h>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <sys/socket.h>
 #include <sys/types.h>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace varnello::endtoend {
 
-// The program under test, run as a child with its own environment; its
-// standard error is collected line by line.
-class BridgeProcess {
-public:
-    BridgeProcess(const std::string& binary, const std::vector<std::string>& arguments,
-                  const std::map<std::string, std::string>& environment);
-    // Kills the child (by its pid) if it still runs.
-    ~BridgeProcess();
-
-    BridgeProcess(const BridgeProcess&) = delete;
-    BridgeProcess& operator=(const BridgeProcess&) = delete;
-
-    // The first line of standard error that contains `text`, waiting at most `wait`.
-    std::optional<std::string> awaitLine(const std::string& text, std::chrono::milliseconds wait);
-    std::string errorOutput();
-    pid_t pid() const noexcept { return pid_; }
-
-    // SIGTERM, then the exit status; nothing when it has not exited within `wait`
-    // (it is killed then).
-    std::optional<int> terminate(std::chrono::milliseconds wait);
-
-private:
-    void collect(int descriptor);
-
-    pid_t pid_ = -1;
-    std::thread reader_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::string output_;
-};
+using varnello::testing::BridgeProcess;
 
 // A peer speaking the bridge's framing with its own encoder: a 4-byte
 // big-endian length, then the JSON text. Reads give up after 5 seconds.
@@ -102,134 +65,6 @@ std::vector<BrowsedService> browseServices(const std::string& type);
 
 // avahi-browse's parsable escapes undone: "\032" is a byte in decimal, "\." a dot.
 std::string unescapeBrowsedText(const std::string& text);
-
-inline BridgeProcess::BridgeProcess(const std::string& binary,
-                                    const std::vector<std::string>& arguments,
-                                    const std::map<std::string, std::string>& environment) {
-    int errorPipe[2];
-    if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe");
-    }
-    std::vector<std::string> argumentTexts{binary};
-    argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& text : argumentTexts) {
-        argv.push_back(text.data());
-    }
-    argv.push_back(nullptr);
-
-    // This process's environment with the given entries replaced or added; the
-    // journal is kept out so that the log goes to standard error.
-    std::map<std::string, std::string> merged;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text(*entry);
-        const auto equals = text.find('=');
-        if (equals != std::string::npos) {
-            merged[text.substr(0, equals)] = text.substr(equals + 1);
-        }
-    }
-    merged.erase("JOURNAL_STREAM");
-    for (const auto& [key, value] : environment) {
-        merged[key] = value;
-    }
-    std::vector<std::string> environmentTexts;
-    for (const auto& [key, value] : merged) {
-        environmentTexts.push_back(key + "=" + value);
-    }
-    std::vector<char*> envp;
-    for (auto& text : environmentTexts) {
-        envp.push_back(text.data());
-    }
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, errorPipe[1], STDERR_FILENO);
-    const int status =
-        ::posix_spawn(&pid_, binary.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(errorPipe[1]);
-    if (status != 0) {
-        ::close(errorPipe[0]);
-        pid_ = -1;
-        throw std::runtime_error("posix_spawn: " + std::to_string(status));
-    }
-    reader_ = std::thread([this, descriptor = errorPipe[0]] { collect(descriptor); });
-}
-
-inline BridgeProcess::~BridgeProcess() {
-    if (pid_ > 0) {
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    if (reader_.joinable()) {
-        reader_.join();
-    }
-}
-
-inline void BridgeProcess::collect(int descriptor) {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(descriptor, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        {
-            std::lock_guard lock(mutex_);
-            output_.append(buffer, static_cast<std::size_t>(got));
-        }
-        changed_.notify_all();
-    }
-    ::close(descriptor);
-}
-
-inline std::optional<std::string> BridgeProcess::awaitLine(const std::string& text,
-                                                           std::chrono::milliseconds wait) {
-    std::unique_lock lock(mutex_);
-    std::optional<std::string> found;
-    changed_.wait_for(lock, wait, [&] {
-        std::istringstream lines(output_);
-        std::string line;
-        while (std::getline(lines, line)) {
-            if (line.find(text) != std::string::npos && !lines.eof()) {
-                found = line;
-                return true;
-            }
-        }
-        return false;
-    });
-    return found;
-}
-
-inline std::string BridgeProcess::errorOutput() {
-    std::lock_guard lock(mutex_);
-    return output_;
-}
-
-inline std::optional<int> BridgeProcess::terminate(std::chrono::milliseconds wait) {
-    if (pid_ <= 0) {
-        return std::nullopt;
-    }
-    ::kill(pid_, SIGTERM);
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-        if (done == pid_) {
-            pid_ = -1;
-            if (reader_.joinable()) {
-                reader_.join();
-            }
-            return WIFEXITED(status) ? std::optional<int>(WEXITSTATUS(status))
-                                     : std::optional<int>(128 + WTERMSIG(status));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return std::nullopt;
-}
 
 inline std::string frame(const std::string& json) {
     const auto length = static_cast<std::uint32_t>(json.size());

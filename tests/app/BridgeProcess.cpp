@@ -1,23 +1,22 @@
-#include "BridgeChild.h"
-
-#include "BridgeLoadError.h"
+#include "BridgeProcess.h"
 
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <system_error>
 #include <unistd.h>
 
 extern char** environ;
 
-namespace varnello::bench {
+namespace varnello::testing {
 
-BridgeChild::BridgeChild(const std::string& binary, const std::vector<std::string>& arguments,
-                         const std::map<std::string, std::string>& environment) {
+BridgeProcess::BridgeProcess(const std::string& binary, const std::vector<std::string>& arguments,
+                             const std::map<std::string, std::string>& environment) {
     int errorPipe[2];
     if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
-        throw BridgeLoadError(BridgeLoadError::Code::spawn);
+        throw std::system_error(errno, std::generic_category(), "pipe2");
     }
     std::vector<std::string> argumentTexts{binary};
     argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
@@ -60,12 +59,12 @@ BridgeChild::BridgeChild(const std::string& binary, const std::vector<std::strin
     if (status != 0) {
         ::close(errorPipe[0]);
         pid_ = -1;
-        throw BridgeLoadError(BridgeLoadError::Code::spawn);
+        throw std::system_error(status, std::generic_category(), "posix_spawn");
     }
     reader_ = std::thread([this, descriptor = errorPipe[0]] { collect(descriptor); });
 }
 
-BridgeChild::~BridgeChild() {
+BridgeProcess::~BridgeProcess() {
     if (pid_ > 0) {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
@@ -75,7 +74,7 @@ BridgeChild::~BridgeChild() {
     }
 }
 
-void BridgeChild::collect(int descriptor) {
+void BridgeProcess::collect(int descriptor) {
     char buffer[4096];
     for (;;) {
         const ssize_t got = ::read(descriptor, buffer, sizeof buffer);
@@ -94,13 +93,14 @@ void BridgeChild::collect(int descriptor) {
     ::close(descriptor);
 }
 
-std::size_t BridgeChild::outputSize() {
+std::size_t BridgeProcess::errorOutputSize() {
     std::lock_guard lock(mutex_);
     return output_.size();
 }
 
-std::optional<std::string>
-BridgeChild::awaitLine(const std::string& text, std::chrono::milliseconds wait, std::size_t from) {
+std::optional<std::string> BridgeProcess::awaitLine(const std::string& text,
+                                                    std::chrono::milliseconds wait,
+                                                    std::size_t from) {
     std::unique_lock lock(mutex_);
     std::optional<std::string> found;
     changed_.wait_for(lock, wait, [&] {
@@ -122,12 +122,12 @@ BridgeChild::awaitLine(const std::string& text, std::chrono::milliseconds wait, 
     return found;
 }
 
-std::string BridgeChild::output() {
+std::string BridgeProcess::errorOutput() {
     std::lock_guard lock(mutex_);
     return output_;
 }
 
-std::optional<int> BridgeChild::stop(std::chrono::milliseconds wait) {
+std::optional<int> BridgeProcess::terminate(std::chrono::milliseconds wait) {
     if (pid_ <= 0) {
         return std::nullopt;
     }
@@ -147,4 +147,4 @@ std::optional<int> BridgeChild::stop(std::chrono::milliseconds wait) {
     return std::nullopt;
 }
 
-} // namespace varnello::bench
+} // namespace varnello::testing
