@@ -53,25 +53,20 @@ BridgeCommandProcessor::handle(const TessaroBridgeCommand& command) noexcept {
 std::vector<TessaroBridgeAcknowledgement>
 BridgeCommandProcessor::handleAll(std::span<const TessaroBridgeCommand> commands) noexcept {
     std::vector<TessaroBridgeAcknowledgement> answers(commands.size());
-    std::vector<const TessaroBridgeCommand*> distinct;
-    std::vector<TessaroBridgeAcknowledgement*> distinctAnswers;
-    // An identifier met again in the batch is answered once its first occurrence's
-    // outcome is recorded, as it would have been one command at a time.
+    // Positions of each identifier's first occurrence. One met again in the batch
+    // is answered once its first occurrence's outcome is recorded, as it would
+    // have been one command at a time.
+    std::vector<std::size_t> distinct;
     std::vector<std::size_t> repeats;
     std::unordered_set<Uuid> seen;
     for (std::size_t i = 0; i < commands.size(); ++i) {
-        if (seen.insert(commands[i].id).second) {
-            distinct.push_back(&commands[i]);
-            distinctAnswers.push_back(&answers[i]);
-        } else {
-            repeats.push_back(i);
-        }
+        (seen.insert(commands[i].id).second ? distinct : repeats).push_back(i);
     }
     const auto window = static_cast<std::size_t>(ledger_->maximumEntries());
     for (std::size_t start = 0; start < distinct.size(); start += window) {
-        const std::size_t count = std::min(window, distinct.size() - start);
-        handleDistinct(std::span(distinct).subspan(start, count),
-                       std::span(distinctAnswers).subspan(start, count));
+        handleDistinct(commands,
+                       std::span(distinct).subspan(start, std::min(window, distinct.size() - start)),
+                       answers);
     }
     for (const std::size_t i : repeats) {
         answers[i] = handle(commands[i]);
@@ -79,43 +74,45 @@ BridgeCommandProcessor::handleAll(std::span<const TessaroBridgeCommand> commands
     return answers;
 }
 
-void BridgeCommandProcessor::handleDistinct(
-    std::span<const TessaroBridgeCommand* const> commands,
-    std::span<TessaroBridgeAcknowledgement* const> answers) {
+void BridgeCommandProcessor::handleDistinct(std::span<const TessaroBridgeCommand> commands,
+                                            std::span<const std::size_t> positions,
+                                            std::vector<TessaroBridgeAcknowledgement>& answers) {
     std::vector<Uuid> ids;
-    ids.reserve(commands.size());
-    for (const TessaroBridgeCommand* command : commands) {
-        ids.push_back(command->id);
+    ids.reserve(positions.size());
+    for (const std::size_t i : positions) {
+        ids.push_back(commands[i].id);
     }
     std::vector<CommandReservation> reservations;
     try {
         reservations = ledger_->reserveAll(ids);
     } catch (const std::exception& error) {
-        for (std::size_t k = 0; k < commands.size(); ++k) {
-            *answers[k] = rejected(ids[k], error.what());
+        for (const std::size_t i : positions) {
+            answers[i] = rejected(commands[i].id, error.what());
         }
         return;
     }
 
     std::vector<CommandLedgerEntry> outcomes;
+    // The position of each outcome's command.
     std::vector<std::size_t> ran;
-    for (std::size_t k = 0; k < commands.size(); ++k) {
-        const Uuid& id = ids[k];
+    for (std::size_t k = 0; k < positions.size(); ++k) {
+        const std::size_t i = positions[k];
+        const Uuid& id = commands[i].id;
         const CommandReservation& reservation = reservations[k];
         if (reservation.error) {
-            *answers[k] = rejected(id, reservation.error->what());
+            answers[i] = rejected(id, reservation.error->what());
         } else if (reservation.earlierState) {
-            *answers[k] = answerForKnown(id, *reservation.earlierState);
+            answers[i] = answerForKnown(id, *reservation.earlierState);
         } else {
             try {
-                execute(commands[k]->payload);
+                execute(commands[i].payload);
                 outcomes.push_back({id, CommandLedgerState::executed});
-                *answers[k] = acknowledgement(id, TessaroBridgeAckStatus::accepted, std::nullopt);
+                answers[i] = acknowledgement(id, TessaroBridgeAckStatus::accepted, std::nullopt);
             } catch (const std::exception& error) {
                 outcomes.push_back({id, CommandLedgerState::failed});
-                *answers[k] = rejected(id, error.what());
+                answers[i] = rejected(id, error.what());
             }
-            ran.push_back(k);
+            ran.push_back(i);
         }
     }
     if (outcomes.empty()) {
@@ -127,7 +124,7 @@ void BridgeCommandProcessor::handleDistinct(
         // The reason sent is the first failure; a failure to note it is not news.
         for (std::size_t j = 0; j < outcomes.size(); ++j) {
             if (outcomes[j].state == CommandLedgerState::executed) {
-                *answers[ran[j]] = rejected(outcomes[j].id, error.what());
+                answers[ran[j]] = rejected(outcomes[j].id, error.what());
                 outcomes[j].state = CommandLedgerState::failed;
             }
         }

@@ -57,9 +57,11 @@ public:
                                                  std::string_view detail) noexcept;
 
 private:
-    // Commands with distinct identifiers, at most the ledger's window.
-    void handleDistinct(std::span<const TessaroBridgeCommand* const> commands,
-                        std::span<TessaroBridgeAcknowledgement* const> answers);
+    // The commands at `positions`: distinct identifiers, at most the ledger's
+    // window. Their answers go to the same positions.
+    void handleDistinct(std::span<const TessaroBridgeCommand> commands,
+                        std::span<const std::size_t> positions,
+                        std::vector<TessaroBridgeAcknowledgement>& answers);
     void execute(const TessaroBridgePayload& payload);
     static TessaroBridgeAcknowledgement answerForKnown(const Uuid& commandID,
                                                        CommandLedgerState earlier);

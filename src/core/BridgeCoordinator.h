@@ -8,7 +8,6 @@
 #include "core/BridgeServerHost.h"
 #include "protocol/TessaroBridgeAcknowledgement.h"
 #include "protocol/TessaroBridgeCommand.h"
-#include "server/BridgeClientSession.h"
 #include "server/BridgeCommandQueue.h"
 #include "server/BridgeServer.h"
 #include "server/BridgeServerState.h"

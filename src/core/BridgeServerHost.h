@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/BridgeIdentity.h"
-#include "server/BridgeClientSession.h"
+#include "server/BridgeCommandQueue.h"
 #include "server/BridgeServer.h"
 
 #include <chrono>

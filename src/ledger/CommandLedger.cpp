@@ -131,13 +131,13 @@ std::vector<CommandReservation> CommandLedger::reserveAll(std::span<const Uuid> 
         for (const std::size_t i : fresh) {
             answers[i].error = error;
         }
-        return answers;
     };
 
     try {
         saveTombstones(*spareTombstones_);
     } catch (const CommandLedgerError& error) {
-        return failFresh(error);
+        failFresh(error);
+        return answers;
     }
     // From here on these identifiers are never new again, even when the ledger file
     // fails.
@@ -156,7 +156,8 @@ std::vector<CommandReservation> CommandLedger::reserveAll(std::span<const Uuid> 
     try {
         saveLedger(payload);
     } catch (const CommandLedgerError& error) {
-        return failFresh(error);
+        failFresh(error);
+        return answers;
     }
 
     // The index follows the list; dropped entries' nodes are reused, so the steady
@@ -186,25 +187,21 @@ void CommandLedger::recordAll(std::span<const Entry> outcomes) {
     if (outcomes.empty()) {
         return;
     }
-    // The index holds exactly the window's identifiers.
-    std::unordered_map<Uuid, CommandLedgerState> wanted;
+    std::vector<Entry> entries = orderedEntries_;
     for (const Entry& outcome : outcomes) {
-        if (!statesByID_.contains(outcome.id)) {
+        // Outcomes belong to the newest reservations: search from the back.
+        const auto found = std::find_if(entries.rbegin(), entries.rend(),
+                                        [&](const Entry& entry) { return entry.id == outcome.id; });
+        if (found == entries.rend()) {
             throw CommandLedgerError::unknownReservation();
         }
-        wanted[outcome.id] = outcome.state;
-    }
-    std::vector<Entry> entries = orderedEntries_;
-    for (Entry& entry : entries) {
-        if (const auto found = wanted.find(entry.id); found != wanted.end()) {
-            entry.state = found->second;
-        }
+        found->state = outcome.state;
     }
     StoredLedgerPayload payload = payloadWith(std::move(entries));
     saveLedger(payload);
     orderedEntries_ = std::move(payload.entries);
-    for (const auto& [commandID, state] : wanted) {
-        statesByID_.find(commandID)->second = state;
+    for (const Entry& outcome : outcomes) {
+        statesByID_.find(outcome.id)->second = outcome.state;
     }
 }
 

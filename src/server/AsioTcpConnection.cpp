@@ -13,7 +13,11 @@
 namespace varnello {
 
 AsioTcpConnection::AsioTcpConnection(asio::io_context& context, asio::ip::tcp::socket socket)
-    : queue_(context.get_executor()), socket_(std::move(socket)) {}
+    : queue_(context.get_executor()), socket_(std::move(socket)) {
+    // Reads are made once the socket is readable, and must never block the queue.
+    std::error_code ignored;
+    socket_.non_blocking(true, ignored);
+}
 
 bool AsioTcpConnection::isOnQueue() const noexcept {
     return queue_.running_in_this_thread();
@@ -66,12 +70,9 @@ void AsioTcpConnection::receive(std::size_t minimumIncompleteLength, std::size_t
         pendingReceive_ = [](std::vector<std::uint8_t>, bool,
                              const std::optional<TransportError>&) {};
     }
-    receiveBuffer_.clear();
     received_ = 0;
     maximumLength_ = maximumLength;
     minimumLength_ = std::max<std::size_t>(minimumIncompleteLength, 1);
-    std::error_code ignored;
-    socket_.non_blocking(true, ignored);
     readSome();
 }
 

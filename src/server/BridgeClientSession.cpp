@@ -89,9 +89,7 @@ void BridgeClientSession::handleNextMessage() {
     }
     const TessaroBridgeMessage message = std::move(incoming_.front());
     incoming_.pop_front();
-    handlingMessage_ = true;
     handleMessage(message);
-    handlingMessage_ = false;
     if (awaitingAcknowledgement_ || didCancel_ || didFinish_) {
         return;
     }
@@ -120,10 +118,7 @@ void BridgeClientSession::handleAcknowledgement(
         return;
     }
     sendMessage(acknowledgement, {});
-    // Answered at once: handleNextMessage, still running, goes on by itself.
-    if (!handlingMessage_) {
-        postNextMessage();
-    }
+    postNextMessage();
 }
 
 void BridgeClientSession::continueAfterMessages() {

@@ -19,8 +19,9 @@
 
 namespace varnello {
 
-// Hands a command on for execution. The completion runs later on the server
-// queue with the command's acknowledgement, or never once the bridge is gone.
+// Hands a command on for execution. The completion runs in a later turn of the
+// server queue with the command's acknowledgement, never within the call, and
+// never at all once the bridge is gone.
 using BridgeCommandSubmitter = std::function<void(
     const TessaroBridgeCommand& command,
     std::function<void(const TessaroBridgeAcknowledgement& acknowledgement)> completion)>;
@@ -104,7 +105,6 @@ private:
     std::deque<TessaroBridgeMessage> incoming_;
     // A command is out for execution; its acknowledgement resumes the messages.
     bool awaitingAcknowledgement_ = false;
-    bool handlingMessage_ = false;
     bool peerFinishedSending_ = false;
     bool receiveFailed_ = false;
     // Frames waiting for the one in flight, and their bytes.

@@ -55,7 +55,7 @@ protected:
                 if (holdAnswers) {
                     heldAnswers.push_back(std::move(completion));
                 } else {
-                    completion(acceptedBy(command));
+                    queue.post([command, completion] { completion(acceptedBy(command)); });
                 }
             });
         session->onFinished = [this](const Uuid& id) {

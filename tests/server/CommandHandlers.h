@@ -2,6 +2,7 @@
 
 #include "server/BridgeClientSession.h"
 #include "server/BridgeCommandQueue.h"
+#include "support/Executor.h"
 
 #include <functional>
 #include <utility>
@@ -23,13 +24,15 @@ inline BridgeCommandHandler eachCommand(CommandAnswer answer) {
     };
 }
 
-// A submitter that answers at once, while the session is still handling the
-// command's message.
-inline BridgeCommandSubmitter answeringAtOnce(CommandAnswer answer) {
-    return [answer = std::move(answer)](
+// A submitter that answers in the next turn of the queue, as the server's
+// command queue does for a lone command.
+inline BridgeCommandSubmitter answeringNextTurn(Executor& queue, CommandAnswer answer) {
+    return [&queue, answer = std::move(answer)](
                const TessaroBridgeCommand& command,
-               const std::function<void(const TessaroBridgeAcknowledgement&)>& completion) {
-        completion(answer(command));
+               std::function<void(const TessaroBridgeAcknowledgement&)> completion) {
+        queue.post([acknowledgement = answer(command), completion = std::move(completion)] {
+            completion(acknowledgement);
+        });
     };
 }
 

@@ -34,7 +34,7 @@ inline FakeIPad connectIPad(Executor& queue, const std::string& helloJson) {
         queue, Uuid::random(), iPad.connection,
         TessaroBridgeHello::make(TessaroBridgePeerRole::bridge, 1, std::string(64, 'b'), "Mac",
                                  {TessaroBridgeCapability::midi, TessaroBridgeCapability::osc}),
-        answeringAtOnce([](const TessaroBridgeCommand& command) {
+        answeringNextTurn(queue, [](const TessaroBridgeCommand& command) {
             return TessaroBridgeAcknowledgement{command.id, TessaroBridgeAckStatus::accepted,
                                                 std::nullopt};
         }));
