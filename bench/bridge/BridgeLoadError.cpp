@@ -4,8 +4,6 @@ namespace varnello::bench {
 
 std::string_view BridgeLoadError::message() const noexcept {
     switch (code_) {
-    case Code::temporaryFolder:
-        return "Could not create a temporary folder under /tmp.";
     case Code::spawn:
         return "Could not start varnello-bridge.";
     case Code::notReady:
@@ -18,8 +16,6 @@ std::string_view BridgeLoadError::message() const noexcept {
         return "An iPad could not send its frame.";
     case Code::noAcknowledgement:
         return "An acknowledgement did not arrive within 10 seconds, or named another command.";
-    case Code::oscReceiver:
-        return "Could not open the UDP receiver on 127.0.0.1.";
     case Code::clientCount:
         return "The bridge did not log the expected number of iPads within 10 seconds.";
     case Code::stop:

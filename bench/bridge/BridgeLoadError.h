@@ -9,14 +9,12 @@ namespace varnello::bench {
 class BridgeLoadError : public std::exception {
 public:
     enum class Code {
-        temporaryFolder,
         spawn,
         notReady,
         connect,
         noHello,
         send,
         noAcknowledgement,
-        oscReceiver,
         clientCount,
         stop,
         ledgerFiles,

@@ -31,9 +31,10 @@
 #include "LedgerReplay.h"
 #include "LoadIPad.h"
 #include "OscOutputCost.h"
-#include "OscTally.h"
 #include "ProcessCpuTime.h"
 #include "app/BridgeProcess.h"
+#include "app/OscAddressTally.h"
+#include "ledger/TemporaryFolder.h"
 
 #include <algorithm>
 #include <array>
@@ -62,6 +63,8 @@ namespace varnello::bench {
 namespace {
 
 using testing::BridgeProcess;
+using testing::OscAddressTally;
+using testing::TemporaryFolder;
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -113,25 +116,6 @@ private:
     bool done_ = false;
     std::atomic<pid_t> child_{-1};
     std::thread watcher_;
-};
-
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        std::string pattern = "/tmp/varnello-bridge-load-XXXXXX";
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw BridgeLoadError(BridgeLoadError::Code::temporaryFolder);
-        }
-        path_ = pattern;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
 };
 
 struct Summary {
@@ -312,7 +296,7 @@ std::string machineLine() {
 int run(const std::string& binary) {
     RunLimit limit(std::chrono::duration_cast<std::chrono::seconds>(runLimit));
     TemporaryFolder folder;
-    OscTally osc;
+    OscAddressTally osc;
     const auto dataHome = folder.path() / "data";
     const auto configHome = folder.path() / "config";
     std::filesystem::create_directories(configHome / "TessaroBridge");

@@ -64,9 +64,9 @@ BridgeCommandProcessor::handleAll(std::span<const TessaroBridgeCommand> commands
     }
     const auto window = static_cast<std::size_t>(ledger_->maximumEntries());
     for (std::size_t start = 0; start < distinct.size(); start += window) {
-        handleDistinct(commands,
-                       std::span(distinct).subspan(start, std::min(window, distinct.size() - start)),
-                       answers);
+        handleDistinct(
+            commands, std::span(distinct).subspan(start, std::min(window, distinct.size() - start)),
+            answers);
     }
     for (const std::size_t i : repeats) {
         answers[i] = handle(commands[i]);

@@ -6,11 +6,10 @@
 // a longer or different storm.
 
 #include "../core/TemporaryFolder.h"
-#include "../outputs/UdpReceiver.h"
+#include "OscAddressTally.h"
 #include "RealBridge.h"
 #include "support/Uuid.h"
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -33,37 +32,6 @@ int environmentNumber(const char* name, int fallback) {
     return text != nullptr ? std::atoi(text) : fallback;
 }
 
-// Counts every datagram by its OSC address until destroyed.
-class AddressCounter {
-public:
-    AddressCounter() : thread_([this] { run(); }) {}
-    ~AddressCounter() {
-        stopping_ = true;
-        thread_.join();
-    }
-    std::uint16_t port() const { return receiver_.port(); }
-    std::map<std::string, int> counts() {
-        std::lock_guard lock(mutex_);
-        return counts_;
-    }
-
-private:
-    void run() {
-        while (!stopping_) {
-            if (const auto datagram = receiver_.receive(100)) {
-                std::lock_guard lock(mutex_);
-                ++counts_[oscAddressOf(*datagram)];
-            }
-        }
-    }
-
-    test::UdpReceiver receiver_{AF_INET};
-    std::atomic<bool> stopping_{false};
-    std::mutex mutex_;
-    std::map<std::string, int> counts_;
-    std::thread thread_;
-};
-
 struct Sent {
     std::string id;
     std::string address;
@@ -79,7 +47,7 @@ TEST(CrashStorm, NoCommandRunsTwiceAndNoAcknowledgedCommandIsLost) {
     std::uniform_int_distribution<int> lifetime(20, 400);
 
     testing::TemporaryFolder folder;
-    AddressCounter counter;
+    testing::OscAddressTally counter;
     RealBridge bridge(folder.path(), counter.port());
     constexpr int iPadsPerLife = 4;
     std::mutex mutex; // guards sent and acceptedIDs while the iPads send

@@ -38,7 +38,11 @@ public:
     FramedConnection& operator=(const FramedConnection&) = delete;
 
     bool connected() const noexcept { return connected_; }
+    int descriptor() const noexcept { return socket_; }
+    // The JSON in one frame.
     bool send(const std::string& json);
+    // Bytes as they are, framed or not.
+    bool sendBytes(const std::string& bytes);
     // The next frame's JSON; nothing when the stream ends or stays silent.
     std::optional<nlohmann::json> receive();
 
@@ -89,7 +93,10 @@ inline FramedConnection::~FramedConnection() {
 }
 
 inline bool FramedConnection::send(const std::string& json) {
-    const std::string bytes = frame(json);
+    return sendBytes(frame(json));
+}
+
+inline bool FramedConnection::sendBytes(const std::string& bytes) {
     return ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
            static_cast<ssize_t>(bytes.size());
 }

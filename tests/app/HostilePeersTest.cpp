@@ -27,37 +27,11 @@ constexpr int silentConnections = 200;
 constexpr int stalledConnections = 50;
 constexpr auto floodDuration = 3s;
 
-class RawConnection {
-public:
-    explicit RawConnection(std::uint16_t port) {
-        socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    }
-    ~RawConnection() { ::close(socket_); }
-    RawConnection(const RawConnection&) = delete;
-    RawConnection& operator=(const RawConnection&) = delete;
-
-    bool connected() const { return connected_; }
-    int descriptor() const { return socket_; }
-    bool sendAll(const std::string& bytes) {
-        return ::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(bytes.size());
-    }
-
-private:
-    int socket_ = -1;
-    bool connected_ = false;
-};
-
 // Sends commands as fast as the socket takes them, never reading, until the
 // time is up. Returns how many whole commands went out.
 std::size_t flood(std::uint16_t port, std::chrono::seconds duration) {
-    RawConnection peer(port);
-    if (!peer.connected() || !peer.sendAll(frame(iPadHelloJson))) {
+    FramedConnection peer(port);
+    if (!peer.connected() || !peer.send(iPadHelloJson)) {
         return 0;
     }
     ::fcntl(peer.descriptor(), F_SETFL, O_NONBLOCK);
@@ -124,11 +98,11 @@ TEST(HostilePeers, WellBehavedIPadIsAnsweredAndMemoryStaysBounded) {
     // The length of a maximal frame, then all of it but its last byte.
     std::string partial = frame(std::string(maximumFrameBytes, ' '));
     partial.pop_back();
-    std::vector<std::unique_ptr<RawConnection>> stalled;
+    std::vector<std::unique_ptr<FramedConnection>> stalled;
     for (int index = 0; index < stalledConnections; ++index) {
-        stalled.push_back(std::make_unique<RawConnection>(*port));
+        stalled.push_back(std::make_unique<FramedConnection>(*port));
         ASSERT_TRUE(stalled.back()->connected());
-        ASSERT_TRUE(stalled.back()->sendAll(partial));
+        ASSERT_TRUE(stalled.back()->sendBytes(partial));
     }
     std::this_thread::sleep_for(500ms);
     expectAnswered("beside stalled frames");

@@ -82,10 +82,4 @@ inline std::unique_ptr<FramedConnection> connectIPad(std::uint16_t port) {
     return iPad;
 }
 
-// The address an OSC datagram carries: its text up to the first NUL.
-inline std::string oscAddressOf(const std::vector<std::uint8_t>& datagram) {
-    std::string address(datagram.begin(), datagram.end());
-    return address.substr(0, address.find('\0'));
-}
-
 } // namespace varnello::endtoend

@@ -4,6 +4,7 @@
 
 #include "../core/TemporaryFolder.h"
 #include "../outputs/UdpReceiver.h"
+#include "OscAddressTally.h"
 #include "RealBridge.h"
 #include "support/Uuid.h"
 
@@ -26,7 +27,7 @@ class StorageFaultTest : public ::testing::TestWithParam<StorageFault> {};
 std::map<std::string, int> drain(const test::UdpReceiver& osc) {
     std::map<std::string, int> counts;
     while (const auto datagram = osc.receive(500)) {
-        ++counts[oscAddressOf(*datagram)];
+        ++counts[testing::oscAddressOf(*datagram)];
     }
     return counts;
 }

@@ -15,11 +15,16 @@ namespace varnello::test {
 // A UDP socket bound to a loopback address on a port the system picks.
 class UdpReceiver {
 public:
-    // 127.0.0.1 or ::1. Throws when the address cannot be bound.
-    explicit UdpReceiver(int family) {
+    // 127.0.0.1 or ::1. Throws when the address cannot be bound. A receive buffer
+    // size, when given, holds a burst while the reader is not scheduled.
+    explicit UdpReceiver(int family, int receiveBufferBytes = 0) {
         socket_ = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         if (socket_ < 0) {
             throw std::runtime_error("socket");
+        }
+        if (receiveBufferBytes > 0) {
+            ::setsockopt(socket_, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes,
+                         sizeof receiveBufferBytes);
         }
         sockaddr_storage storage{};
         socklen_t length = 0;
