@@ -303,6 +303,17 @@ TEST_F(CommandTest, BatchRunsInOrderAfterAllOfItIsReservedOnDiskAndAnswersAsOneA
     EXPECT_EQ(ledger->reserve(last.id), CommandLedgerState::executed);
 }
 
+TEST_F(CommandTest, RepeatInABatchWhoseFirstCouldNotBeReservedRunsNeither) {
+    auto coordinator = makeCoordinator();
+    const auto earlier = midiCommand();
+    ASSERT_EQ(coordinator->handleCommand(earlier), accepted(earlier.id));
+    blockFile(ledgerFile().parent_path() / "command-ledger.tombstones-v1.bin");
+    const auto command = midiCommand();
+    EXPECT_EQ(coordinator->commandHandler()(std::vector{command, command}),
+              (std::vector{rejected(command.id, cannotSave), rejected(command.id, cannotSave)}));
+    EXPECT_EQ(midi->packets.size(), 1u);
+}
+
 TEST_F(CommandTest, BatchLargerThanTheLedgerWindowRunsInWindowSizedParts) {
     limits.maximumEntries = 2;
     auto coordinator = makeCoordinator();
