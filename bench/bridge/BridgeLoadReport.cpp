@@ -293,6 +293,42 @@ std::string machineLine() {
            ", data folder under /tmp";
 }
 
+double medianOf(const std::vector<LedgerFloorSample>& samples, double LedgerFloorSample::*save) {
+    std::vector<double> values;
+    for (const auto& sample : samples) {
+        values.push_back(sample.*save);
+    }
+    return summarise(std::move(values)).median;
+}
+
+// Where the time of a round's median command goes: the saves (the floor, each save
+// on its own), what the ledger library adds to them (the replay's reserveAll and
+// recordAll less the saves), and what remains outside the ledger (reading the
+// commands, running them, the answers, the clients' own threads). The floor is
+// taken before the round and the replay after the run, so the split is as good as
+// the disk is steady between them.
+void printBatchTimes(const std::vector<Round>& rounds,
+                     const std::vector<std::vector<LedgerFloorSample>>& floorSamples,
+                     const std::vector<LedgerReplayPhase>& replay) {
+    std::printf("\nwhere a batch's time goes, medians in ms:\n\n| iPads | command to "
+                "acknowledgement | tombstone save | ledger save, reserve | ledger save, record | "
+                "reserveAll | recordAll | ledger's own work | outside the ledger |\n");
+    std::printf("| ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |\n");
+    for (std::size_t i = 0; i < rounds.size(); ++i) {
+        const double tombstone = medianOf(floorSamples[i], &LedgerFloorSample::tombstoneSave);
+        const double reserveSave = medianOf(floorSamples[i], &LedgerFloorSample::reserveLedgerSave);
+        const double recordSave = medianOf(floorSamples[i], &LedgerFloorSample::recordLedgerSave);
+        const double reserveAll = summarise(replay[i + 1].reserveMilliseconds).median;
+        const double recordAll = summarise(replay[i + 1].recordMilliseconds).median;
+        const double acknowledgement = summarise(rounds[i].milliseconds).median;
+        std::printf("| %d | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n",
+                    rounds[i].iPads, acknowledgement, tombstone, reserveSave, recordSave,
+                    reserveAll, recordAll,
+                    reserveAll + recordAll - tombstone - reserveSave - recordSave,
+                    acknowledgement - reserveAll - recordAll);
+    }
+}
+
 int run(const std::string& binary) {
     RunLimit limit(std::chrono::duration_cast<std::chrono::seconds>(runLimit));
     TemporaryFolder folder;
@@ -325,6 +361,7 @@ int run(const std::string& binary) {
     const auto tombstoneFile = dataHome / "TessaroBridge" / "command-ledger.tombstones-v1.bin";
     std::vector<Round> rounds;
     std::vector<Summary> floors;
+    std::vector<std::vector<LedgerFloorSample>> floorSamplesByRound;
     std::vector<double> allFloorSamples;
     std::vector<TessaroBridgeCommand> eightIPadCommands;
     int sent = warmUpCommands;
@@ -332,8 +369,13 @@ int run(const std::string& binary) {
         auto commands = oscCommands(sent, commandsPerRound);
         const auto floorSamples =
             measureLedgerFloor(ledgerFile, tombstoneFile, floorSamplesPerRound);
-        floors.push_back(summarise(floorSamples));
-        allFloorSamples.insert(allFloorSamples.end(), floorSamples.begin(), floorSamples.end());
+        std::vector<double> totals;
+        for (const auto& sample : floorSamples) {
+            totals.push_back(sample.total());
+        }
+        floors.push_back(summarise(totals));
+        allFloorSamples.insert(allFloorSamples.end(), totals.begin(), totals.end());
+        floorSamplesByRound.push_back(floorSamples);
         rounds.push_back(
             runRound(*bridge, port, iPads, commands, TessaroBridgeAckStatus::accepted));
         sent += commandsPerRound;
@@ -436,6 +478,7 @@ int run(const std::string& binary) {
                     rounds[i].iPads, rounds[i].iPads, library.median, library.p99,
                     library.median / floors[i].median);
     }
+    printBatchTimes(rounds, floorSamplesByRound, replay);
     std::printf("OSC datagrams: %zu received for %d commands, %d missing or repeated, %zu "
                 "unexpected\n",
                 osc.total(), sent, missingOrRepeated, unexpected);

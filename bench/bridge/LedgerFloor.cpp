@@ -9,8 +9,18 @@
 
 namespace varnello::bench {
 
-std::vector<double> measureLedgerFloor(const std::filesystem::path& ledgerFile,
-                                       const std::filesystem::path& tombstoneFile, int samples) {
+namespace {
+
+double millisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+} // namespace
+
+std::vector<LedgerFloorSample> measureLedgerFloor(const std::filesystem::path& ledgerFile,
+                                                  const std::filesystem::path& tombstoneFile,
+                                                  int samples) {
     PosixLedgerFileSystem fileSystem;
     std::vector<std::uint8_t> ledgerBytes;
     std::vector<std::uint8_t> tombstoneBytes;
@@ -23,19 +33,23 @@ std::vector<double> measureLedgerFloor(const std::filesystem::path& ledgerFile,
     const auto folder = ledgerFile.parent_path();
     const auto ledgerProbe = folder / "floor-probe.json";
     const auto tombstoneProbe = folder / "floor-probe.bin";
-    std::vector<double> milliseconds;
+    std::vector<LedgerFloorSample> floor;
     for (int i = 0; i < samples; ++i) {
-        const auto start = std::chrono::steady_clock::now();
+        LedgerFloorSample sample;
+        auto start = std::chrono::steady_clock::now();
         writeAtomically(fileSystem, tombstoneBytes, tombstoneProbe);
+        sample.tombstoneSave = millisecondsSince(start);
+        start = std::chrono::steady_clock::now();
         writeAtomically(fileSystem, ledgerBytes, ledgerProbe);
+        sample.reserveLedgerSave = millisecondsSince(start);
+        start = std::chrono::steady_clock::now();
         writeAtomically(fileSystem, ledgerBytes, ledgerProbe);
-        milliseconds.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count());
+        sample.recordLedgerSave = millisecondsSince(start);
+        floor.push_back(sample);
     }
     fileSystem.remove(ledgerProbe);
     fileSystem.remove(tombstoneProbe);
-    return milliseconds;
+    return floor;
 }
 
 } // namespace varnello::bench

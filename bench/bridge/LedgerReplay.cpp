@@ -33,14 +33,18 @@ std::vector<LedgerReplayPhase> replayLedger(const std::filesystem::path& folder,
             const auto batchIDs =
                 std::span(ids).subspan(first, std::min(batch, ids.size() - first));
             ledger.reserveAll(batchIDs);
+            const auto reserved = std::chrono::steady_clock::now();
             std::vector<CommandLedgerEntry> outcomes;
             for (const Uuid& id : batchIDs) {
                 outcomes.push_back({id, CommandLedgerState::executed});
             }
+            const auto recordStart = std::chrono::steady_clock::now();
             ledger.recordAll(outcomes);
-            phase.milliseconds.push_back(
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count());
+            const auto end = std::chrono::steady_clock::now();
+            using Milliseconds = std::chrono::duration<double, std::milli>;
+            phase.reserveMilliseconds.push_back(Milliseconds(reserved - start).count());
+            phase.recordMilliseconds.push_back(Milliseconds(end - recordStart).count());
+            phase.milliseconds.push_back(Milliseconds(end - start).count());
         }
         const std::int64_t cpuEnd = callingThreadCpuNanoseconds();
         const ThreadCpu splitEnd = callingThreadUserAndKernel();

@@ -18,8 +18,10 @@ struct LedgerReplayPhase {
     // The same split into user and kernel time.
     double userMicrosecondsPerCommand = 0;
     double kernelMicrosecondsPerCommand = 0;
-    // Wall time of each batch's reserveAll plus recordAll.
+    // Wall time of each batch's reserveAll plus recordAll, and of each on its own.
     std::vector<double> milliseconds;
+    std::vector<double> reserveMilliseconds;
+    std::vector<double> recordMilliseconds;
 };
 
 // A fresh standard ledger in `folder` takes, phase after phase, as many new
