@@ -9,10 +9,10 @@
 // the 8-iPad round's commands, which must all be answered `duplicate`, unsent.
 //
 // Just before each round, in the same data folder: the ledger floor, the ledger's
-// saves for one command on copies of its files as they are then. After the bridge
-// has stopped: a replay of the run's commands on the ledger library alone, in
-// batches of as many commands as the round had iPads (the bridge saves the commands
-// of iPads that wait together once per batch).
+// saves for one command on copies of its files as they are then, and a replay of
+// the round's commands on the ledger library alone, in batches of as many commands
+// as the round has iPads (the bridge saves the commands of iPads that wait together
+// once per batch).
 //
 // The bridge's own work per command (decoding, dispatch, output, encoding) is its
 // CPU time per repeated command, which takes the whole path but the ledger's saves
@@ -305,8 +305,8 @@ double medianOf(const std::vector<LedgerFloorSample>& samples, double LedgerFloo
 // on its own), what the ledger library adds to them (the replay's reserveAll and
 // recordAll less the saves), and what remains outside the ledger (reading the
 // commands, running them, the answers, the clients' own threads). The floor is
-// taken before the round and the replay after the run, so the split is as good as
-// the disk is steady between them.
+// and the replay are taken just before the round, so the split is as good as the
+// disk is steady over those seconds.
 void printBatchTimes(const std::vector<Round>& rounds,
                      const std::vector<std::vector<LedgerFloorSample>>& floorSamples,
                      const std::vector<LedgerReplayPhase>& replay) {
@@ -356,6 +356,8 @@ int run(const std::string& binary) {
     // The first command creates the ledger's files; the rounds start after that.
     runRound(*bridge, port, 1, oscCommands(0, warmUpCommands), TessaroBridgeAckStatus::accepted);
     const Idle idle = measureIdle(bridge->pid());
+    LedgerReplay ledgerReplay(dataHome / "replay");
+    std::vector<LedgerReplayPhase> replay{ledgerReplay.run({warmUpCommands, 1})};
 
     const auto ledgerFile = dataHome / "TessaroBridge" / "command-ledger.json";
     const auto tombstoneFile = dataHome / "TessaroBridge" / "command-ledger.tombstones-v1.bin";
@@ -376,6 +378,7 @@ int run(const std::string& binary) {
         floors.push_back(summarise(totals));
         allFloorSamples.insert(allFloorSamples.end(), totals.begin(), totals.end());
         floorSamplesByRound.push_back(floorSamples);
+        replay.push_back(ledgerReplay.run({commandsPerRound, iPads}));
         rounds.push_back(
             runRound(*bridge, port, iPads, commands, TessaroBridgeAckStatus::accepted));
         sent += commandsPerRound;
@@ -399,12 +402,6 @@ int run(const std::string& binary) {
     const auto ledgerBytes = std::filesystem::file_size(ledgerFile, sizeError);
     const auto tombstoneBytes = std::filesystem::file_size(tombstoneFile, sizeError);
     const Summary floor = summarise(allFloorSamples);
-    // The bridge takes the commands of iPads that wait together in one batch.
-    std::vector<LedgerReplayLoad> phases{{warmUpCommands, 1}};
-    for (const Round& round : rounds) {
-        phases.push_back({commandsPerRound, round.iPads});
-    }
-    const auto replay = replayLedger(dataHome / "replay", phases);
 
     const auto counts = osc.counts();
     int missingOrRepeated = 0;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include "ledger/CommandLedger.h"
+
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 namespace varnello::bench {
@@ -24,11 +27,19 @@ struct LedgerReplayPhase {
     std::vector<double> recordMilliseconds;
 };
 
-// A fresh standard ledger in `folder` takes, phase after phase, as many new
+// A fresh standard ledger in `folder` that takes, phase after phase, as many new
 // commands (reserveAll, then recordAll as executed, a batch at a time) as the
-// bridge took in the matching phase of the run, so that its files have the same
-// sizes at every point.
-std::vector<LedgerReplayPhase> replayLedger(const std::filesystem::path& folder,
-                                            const std::vector<LedgerReplayLoad>& loads);
+// bridge takes in the matching phase of the run, so that its files have the same
+// sizes at every point. Phases run beside the bridge's rounds, each just before its
+// round, so that both meet the disk in the same state.
+class LedgerReplay {
+public:
+    explicit LedgerReplay(const std::filesystem::path& folder);
+
+    LedgerReplayPhase run(LedgerReplayLoad load);
+
+private:
+    std::unique_ptr<CommandLedger> ledger_;
+};
 
 } // namespace varnello::bench
