@@ -34,7 +34,7 @@
 #include "ProcessCpuTime.h"
 #include "app/BridgeProcess.h"
 #include "app/OscAddressTally.h"
-#include "ledger/TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 
 #include <algorithm>
 #include <array>

@@ -2,13 +2,13 @@
 
 #include "core/BridgeCoordinator.h"
 #include "core/JsonFilePreferenceStore.h"
-#include "core/TemporaryFolder.h"
 #include "ledger/CommandLedger.h"
 #include "ledger/CommandLedgerLockError.h"
 #include "ledger/PosixLedgerFileSystem.h"
 #include "outputs/FakeMIDISystem.h"
 #include "support/ManualExecutor.h"
 #include "support/RecordingLogSink.h"
+#include "support/TemporaryFolder.h"
 
 #include <cerrno>
 #include <deque>

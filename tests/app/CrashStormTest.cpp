@@ -5,9 +5,9 @@
 // each address. VARNELLO_CRASH_STORM_KILLS and VARNELLO_CRASH_STORM_SEED make
 // a longer or different storm.
 
-#include "../core/TemporaryFolder.h"
 #include "OscAddressTally.h"
 #include "RealBridge.h"
+#include "support/TemporaryFolder.h"
 #include "support/Uuid.h"
 
 #include <csignal>

@@ -1,10 +1,10 @@
 #include "HeadlessEndToEndTest.h"
 
-#include "../core/TemporaryFolder.h"
 #include "../outputs/JackMIDIReader.h"
 #include "../outputs/UdpReceiver.h"
 #include "support/Base64.h"
 #include "support/PrefixCharacters.h"
+#include "support/TemporaryFolder.h"
 #include "support/Uuid.h"
 
 #include <cstdlib>

@@ -4,10 +4,10 @@
 // memory stays bounded, and after the connections close the bridge stops
 // cleanly (under the sanitizer build, with no leak). Prints the figures.
 
-#include "../core/TemporaryFolder.h"
 #include "../outputs/UdpReceiver.h"
 #include "RealBridge.h"
 #include "protocol/TessaroBridgeConstants.h"
+#include "support/TemporaryFolder.h"
 #include "support/Uuid.h"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 #include "app/OSCSettingsForm.h"
 
 #include "core/JsonFilePreferenceStore.h"
-#include "core/TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 #include <limits>

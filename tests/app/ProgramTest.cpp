@@ -3,8 +3,8 @@
 
 #include "ChildProcess.h"
 #include "HeadlessEndToEndTest.h"
-#include "core/TemporaryFolder.h"
 #include "ledger/CommandLedgerLockError.h"
+#include "support/TemporaryFolder.h"
 #include "support/Uuid.h"
 
 #include <csignal>

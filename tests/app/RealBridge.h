@@ -1,7 +1,7 @@
 #pragma once
 
-#include "../core/TemporaryFolder.h"
 #include "HeadlessEndToEndTest.h"
+#include "support/TemporaryFolder.h"
 
 #include <chrono>
 #include <fstream>

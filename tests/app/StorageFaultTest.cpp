@@ -2,10 +2,10 @@
 // demand: a command whose reservation cannot be saved is refused and never
 // runs, the bridge keeps serving, and its files load on the next start.
 
-#include "../core/TemporaryFolder.h"
 #include "../outputs/UdpReceiver.h"
 #include "OscAddressTally.h"
 #include "RealBridge.h"
+#include "support/TemporaryFolder.h"
 #include "support/Uuid.h"
 
 #include <cstdlib>

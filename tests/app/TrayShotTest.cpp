@@ -4,7 +4,7 @@
 // them, through its VARNELLO_PRINT_MENU diagnostic.
 
 #include "ChildProcess.h"
-#include "core/TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 
 #include <cstdlib>
 #include <filesystem>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "../server/FakeTcpTransport.h"
-#include "TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 #include "core/BridgeCoordinator.h"
 #include "core/BridgePreferences.h"
 #include "core/JsonFilePreferenceStore.h"

@@ -2,10 +2,10 @@
 
 #include "IdentityFakes.h"
 #include "ScopedEnvironment.h"
-#include "TemporaryFolder.h"
 #include "core/BridgeIdentityError.h"
 #include "core/FileFallbackKeyStore.h"
 #include "core/LinuxMachineIDSource.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 #include <regex>
@@ -91,8 +91,7 @@ TEST(BridgeIdentity, FirstStartCreatesTheFallbackFileAndTheNextStartKeepsTheId) 
     struct stat status {};
     ASSERT_EQ(::stat(file.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0600u);
-    EXPECT_EQ(testing::folderEntries(file.parent_path()),
-              std::vector<std::string>{"fallback-machine-id"})
+    EXPECT_EQ(testing::namesIn(file.parent_path()), std::set<std::string>{"fallback-machine-id"})
         << "no temporary file may stay behind";
 
     FixedMachineID stillNoMachineID("");

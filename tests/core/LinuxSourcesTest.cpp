@@ -1,6 +1,6 @@
-#include "TemporaryFolder.h"
 #include "core/LinuxHostNameSource.h"
 #include "core/LinuxMachineIDSource.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 #include "core/BridgePreferences.h"
 #include "core/JsonFilePreferenceStore.h"
 

@@ -32,7 +32,7 @@ protected:
             list.push_back(id.text());
         }
         std::filesystem::create_directories(ledgerFolder());
-        writeText(ledgerFile(), json{{"formatVersion", 1}, {"executedCommandIDs", list}}.dump(2));
+        writeFile(ledgerFile(), json{{"formatVersion", 1}, {"executedCommandIDs", list}}.dump(2));
     }
 
     void writeLegacy2(const std::vector<CommandLedger::Entry>& legacyEntries) {
@@ -41,7 +41,7 @@ protected:
             list.push_back({{"id", entry.id.text()}, {"state", rawValue(entry.state)}});
         }
         std::filesystem::create_directories(ledgerFolder());
-        writeText(ledgerFile(), json{{"formatVersion", 2}, {"entries", list}}.dump(2));
+        writeFile(ledgerFile(), json{{"formatVersion", 2}, {"entries", list}}.dump(2));
     }
 
     StoredLedgerPayload storedPayload() const {
@@ -90,21 +90,21 @@ TEST_F(CommandLedgerLoadTest, DoubtfulFilePairsAreRefusedAndLeftAsTheyAre) {
              writeFiles(ledgerID, entries, emptyFilter);
              StoredLedgerPayload payload = storedPayload();
              payload.minimumTombstoneInsertionCount += 1;
-             writeText(ledgerFile(), encodeStoredLedger(payload, ledgerChecksum(payload)));
+             writeFile(ledgerFile(), encodeStoredLedger(payload, ledgerChecksum(payload)));
          }},
         {"an entry missing from the filter",
          [&] {
              writeFiles(ledgerID, entries, emptyFilter);
              StoredLedgerPayload payload = storedPayload();
              payload.entries.push_back({Uuid::random(), State::executed});
-             writeText(ledgerFile(), encodeStoredLedger(payload, ledgerChecksum(payload)));
+             writeFile(ledgerFile(), encodeStoredLedger(payload, ledgerChecksum(payload)));
          }},
         {"a value changed without its checksum",
          [&] {
              writeFiles(ledgerID, entries, emptyFilter);
-             json document = json::parse(readText(ledgerFile()));
+             json document = json::parse(readFile(ledgerFile()));
              document["entries"][1]["state"] = "executed";
-             writeText(ledgerFile(), document.dump(2));
+             writeFile(ledgerFile(), document.dump(2));
          }},
         {"a legacy 1 file beside a tombstone file",
          [&] {
@@ -154,7 +154,7 @@ TEST_F(CommandLedgerLoadTest, MoreInsertionsThanRequiredLoad) {
     writeFiles(ledgerID, entries, filter);
     StoredLedgerPayload payload = storedPayload();
     payload.minimumTombstoneInsertionCount -= 1;
-    writeText(ledgerFile(), encodeStoredLedger(payload, ledgerChecksum(payload)));
+    writeFile(ledgerFile(), encodeStoredLedger(payload, ledgerChecksum(payload)));
 
     auto ledger = open();
     EXPECT_EQ(ledger->ledgerID(), ledgerID);
@@ -171,7 +171,7 @@ TEST_F(CommandLedgerLoadTest, ReindentedOrReorderedLedgerFileLoads) {
         }
         ledger->record(entries[0].id, State::executed);
     }
-    const json document = json::parse(readText(ledgerFile()));
+    const json document = json::parse(readFile(ledgerFile()));
     std::string reordered = "{";
     for (auto item = document.crbegin(); item != document.crend(); ++item) {
         reordered += (reordered.size() > 1 ? ",\n\t" : "") + json(item.key()).dump() + " : " +
@@ -179,7 +179,7 @@ TEST_F(CommandLedgerLoadTest, ReindentedOrReorderedLedgerFileLoads) {
     }
     reordered += "}";
     for (const std::string& text : {document.dump(), document.dump(8, '\t'), reordered}) {
-        writeText(ledgerFile(), text);
+        writeFile(ledgerFile(), text);
         auto ledger = open();
         EXPECT_EQ(ledger->orderedEntries(), entries) << text;
     }
@@ -294,7 +294,7 @@ TEST_F(CommandLedgerLoadTest, InterruptedMigrationIsRetriedOrNeedsAttention) {
 TEST_F(CommandLedgerLoadTest, FolderProblemsDuringConstruction) {
     // A file where a folder of the chain should be.
     std::filesystem::create_directories(folder.path() / "data");
-    writeText(folder.path() / "data" / "TessaroBridge", "x");
+    writeFile(folder.path() / "data" / "TessaroBridge", "x");
     EXPECT_EQ(ledgerErrorOf([&] { open(); }), CommandLedgerError::storageUnavailable());
     std::filesystem::remove(folder.path() / "data" / "TessaroBridge");
 

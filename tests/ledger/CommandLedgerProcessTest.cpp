@@ -1,7 +1,7 @@
 #include "ledger/CommandLedger.h"
 #include "ledger/CommandLedgerLockError.h"
 #include "ledger/PosixLedgerFileSystem.h"
-#include "ledger/TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 
 #include <cstring>
 #include <fcntl.h>

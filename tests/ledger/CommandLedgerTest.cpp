@@ -229,7 +229,7 @@ TEST_F(CommandLedgerTest, LeftoverTemporaryFilesOfThisLedgerAreRemovedAndNothing
     };
     for (const auto& names : {stale, kept}) {
         for (const std::string& name : names) {
-            writeText(ledgerFolder() / name, "x");
+            writeFile(ledgerFolder() / name, "x");
         }
     }
     auto ledger = open();
@@ -242,7 +242,7 @@ TEST_F(CommandLedgerTest, SecondLedgerOnTheSameFilesIsRefusedAndTouchesNothing) 
     auto first = open();
     first->reserve(Uuid::random());
     const std::string stale = ".command-ledger.json." + Uuid::random().text() + ".tmp";
-    writeText(ledgerFolder() / stale, "x");
+    writeFile(ledgerFolder() / stale, "x");
     const auto names = namesIn(ledgerFolder());
     const auto tombstonesBefore = readBytes(tombstoneFile());
     const auto ledgerBefore = readBytes(ledgerFile());

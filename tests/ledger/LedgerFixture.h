@@ -3,8 +3,8 @@
 #include "ledger/CommandLedger.h"
 #include "ledger/FaultInjectingFileSystem.h"
 #include "ledger/LedgerFile.h"
-#include "ledger/TemporaryFolder.h"
 #include "ledger/TombstoneFile.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -42,7 +42,7 @@ protected:
         payload.minimumTombstoneInsertionCount = filter.insertionCount();
         std::filesystem::create_directories(ledgerFolder());
         writeBytes(tombstoneFile(), encodeTombstones(ledgerID, filter));
-        writeText(ledgerFile(), encodeStoredLedger(payload, ledgerChecksum(payload)));
+        writeFile(ledgerFile(), encodeStoredLedger(payload, ledgerChecksum(payload)));
     }
 
     std::unique_ptr<CommandLedger> open(Parameters parameters) {

@@ -2,7 +2,7 @@
 
 #include "ledger/CommandLedgerError.h"
 #include "ledger/FaultInjectingFileSystem.h"
-#include "ledger/TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>
@@ -25,9 +25,9 @@ protected:
 
 TEST_F(LedgerStorageTest, WriteAtomicallyReplacesTheFileAndLeavesNothingElse) {
     const auto file = folder / "command-ledger.json";
-    writeText(file, "old");
+    writeFile(file, "old");
     writeAtomically(fileSystem, bytesOf("new content"), file);
-    EXPECT_EQ(readText(file), "new content");
+    EXPECT_EQ(readFile(file), "new content");
     EXPECT_EQ(namesIn(folder.path()), (std::set<std::string>{"command-ledger.json"}));
     struct stat status {};
     ASSERT_EQ(::stat(file.c_str(), &status), 0);
@@ -43,7 +43,7 @@ TEST_F(LedgerStorageTest, WriteAtomicallyReplacesTheFileAndLeavesNothingElse) {
 TEST_F(LedgerStorageTest, WriteAtomicallyCreatesAMissingFolderChain) {
     const auto file = folder.path() / "a" / "b" / "ledger.json";
     writeAtomically(fileSystem, bytesOf("x"), file);
-    EXPECT_EQ(readText(file), "x");
+    EXPECT_EQ(readFile(file), "x");
     EXPECT_EQ(
         std::count(fileSystem.calls().begin(), fileSystem.calls().end(), Step::createDirectory), 2);
 }
@@ -61,7 +61,7 @@ TEST_F(LedgerStorageTest, EveryFailedStepLeavesTheOldFileAndNoTemporaryFile) {
             const auto file = folder / "command-ledger.tombstones-v1.bin";
             std::filesystem::remove(file);
             if (existing) {
-                writeText(file, "old");
+                writeFile(file, "old");
             }
             fileSystem.failAt(c.step, 1, ENOSPC);
             try {
@@ -79,7 +79,7 @@ TEST_F(LedgerStorageTest, EveryFailedStepLeavesTheOldFileAndNoTemporaryFile) {
                          : std::set<std::string>{};
             EXPECT_EQ(namesIn(folder.path()), expected) << stepName(c.step);
             if (existing) {
-                EXPECT_EQ(readText(file), "old") << stepName(c.step);
+                EXPECT_EQ(readFile(file), "old") << stepName(c.step);
             }
         }
     }
@@ -87,15 +87,15 @@ TEST_F(LedgerStorageTest, EveryFailedStepLeavesTheOldFileAndNoTemporaryFile) {
 
 TEST_F(LedgerStorageTest, FailedFolderSyncIsReportedAfterTheNewFileIsInPlace) {
     const auto file = folder / "command-ledger.json";
-    writeText(file, "old");
+    writeFile(file, "old");
     fileSystem.failAt(Step::syncDirectory, 1, EIO);
     EXPECT_THROW(writeAtomically(fileSystem, bytesOf("new"), file), std::system_error);
-    EXPECT_EQ(readText(file), "new");
+    EXPECT_EQ(readFile(file), "new");
     EXPECT_EQ(namesIn(folder.path()), (std::set<std::string>{"command-ledger.json"}));
 }
 
 TEST_F(LedgerStorageTest, EnsureDirectoryRefusesWhatIsNoFolder) {
-    writeText(folder / "file", "x");
+    writeFile(folder / "file", "x");
     const std::filesystem::path cases[] = {
         folder / "file",
         folder.path() / "file" / "below",

@@ -1,7 +1,9 @@
-#include "ledger/TemporaryFolder.h"
+#include "support/TemporaryFolder.h"
 
+#include <cerrno>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <stdexcept>
 #include <stdlib.h>
 #include <system_error>
@@ -9,7 +11,7 @@
 namespace varnello::testing {
 
 TemporaryFolder::TemporaryFolder() {
-    std::string pattern = "/tmp/varnello-ledger-XXXXXX";
+    std::string pattern = "/tmp/varnello-test-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::system_error(errno, std::generic_category(), "mkdtemp");
     }
@@ -48,13 +50,18 @@ void writeBytes(const std::filesystem::path& file, const std::vector<std::uint8_
     }
 }
 
-void writeText(const std::filesystem::path& file, const std::string& text) {
-    writeBytes(file, std::vector<std::uint8_t>(text.begin(), text.end()));
+std::string readFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream contents;
+    contents << in.rdbuf();
+    return contents.str();
 }
 
-std::string readText(const std::filesystem::path& file) {
-    const std::vector<std::uint8_t> bytes = readBytes(file);
-    return std::string(bytes.begin(), bytes.end());
+void writeFile(const std::filesystem::path& file, std::string_view text) {
+    if (file.has_parent_path()) {
+        std::filesystem::create_directories(file.parent_path());
+    }
+    writeBytes(file, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
 } // namespace varnello::testing
