@@ -327,6 +327,7 @@ void printBatchTimes(const std::vector<Round>& rounds,
                     reserveAll + recordAll - tombstone - reserveSave - recordSave,
                     acknowledgement - reserveAll - recordAll);
     }
+    std::printf("\n");
 }
 
 int run(const std::string& binary) {
