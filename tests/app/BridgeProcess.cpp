@@ -1,5 +1,7 @@
 #include "BridgeProcess.h"
 
+#include "ProcessEnvironment.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -7,8 +9,6 @@
 #include <sys/wait.h>
 #include <system_error>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace varnello::testing {
 
@@ -20,33 +20,10 @@ BridgeProcess::BridgeProcess(const std::string& binary, const std::vector<std::s
     }
     std::vector<std::string> argumentTexts{binary};
     argumentTexts.insert(argumentTexts.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& text : argumentTexts) {
-        argv.push_back(text.data());
-    }
-    argv.push_back(nullptr);
-
+    auto argv = spawnPointers(argumentTexts);
     // The journal is kept out so that the log comes to standard error.
-    std::map<std::string, std::string> merged;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text(*entry);
-        if (const auto equals = text.find('='); equals != std::string::npos) {
-            merged[text.substr(0, equals)] = text.substr(equals + 1);
-        }
-    }
-    merged.erase("JOURNAL_STREAM");
-    for (const auto& [key, value] : environment) {
-        merged[key] = value;
-    }
-    std::vector<std::string> environmentTexts;
-    for (const auto& [key, value] : merged) {
-        environmentTexts.push_back(key + "=" + value);
-    }
-    std::vector<char*> envp;
-    for (auto& text : environmentTexts) {
-        envp.push_back(text.data());
-    }
-    envp.push_back(nullptr);
+    std::vector<std::string> environmentTexts = environmentWith(environment, {"JOURNAL_STREAM"});
+    auto envp = spawnPointers(environmentTexts);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);

@@ -1,5 +1,7 @@
 #include "ChildProcess.h"
 
+#include "ProcessEnvironment.h"
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -11,44 +13,11 @@
 #include <thread>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace varnello::testing {
 
 namespace {
 
 constexpr std::chrono::milliseconds pollInterval{20};
-
-std::vector<std::string> environmentEntries(const ChildProcess::Environment& environment) {
-    std::map<std::string, std::string> values;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text(*entry);
-        const auto equals = text.find('=');
-        if (equals != std::string::npos) {
-            values[text.substr(0, equals)] = text.substr(equals + 1);
-        }
-    }
-    for (const std::string& name : environment.unset) {
-        values.erase(name);
-    }
-    for (const auto& [name, value] : environment.set) {
-        values[name] = value;
-    }
-    std::vector<std::string> entries;
-    for (const auto& [name, value] : values) {
-        entries.push_back(name + "=" + value);
-    }
-    return entries;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    for (std::string& text : texts) {
-        result.push_back(text.data());
-    }
-    result.push_back(nullptr);
-    return result;
-}
 
 } // namespace
 
@@ -56,9 +25,9 @@ ChildProcess::ChildProcess(const std::vector<std::string>& command, const Enviro
                            std::filesystem::path outputFile)
     : outputFile_(std::move(outputFile)) {
     std::vector<std::string> arguments = command;
-    std::vector<std::string> entries = environmentEntries(environment);
-    auto argv = pointers(arguments);
-    auto envp = pointers(entries);
+    std::vector<std::string> entries = environmentWith(environment.set, environment.unset);
+    auto argv = spawnPointers(arguments);
+    auto envp = spawnPointers(entries);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
