@@ -304,9 +304,9 @@ double medianOf(const std::vector<LedgerFloorSample>& samples, double LedgerFloo
 // Where the time of a round's median command goes: the saves (the floor, each save
 // on its own), what the ledger library adds to them (the replay's reserveAll and
 // recordAll less the saves), and what remains outside the ledger (reading the
-// commands, running them, the answers, the clients' own threads). The floor is
-// and the replay are taken just before the round, so the split is as good as the
-// disk is steady over those seconds.
+// commands, running them, the answers, the clients' own threads). The floor and
+// the replay are taken just before the round, so the split is as good as the disk
+// is steady over those seconds.
 void printBatchTimes(const std::vector<Round>& rounds,
                      const std::vector<std::vector<LedgerFloorSample>>& floorSamples,
                      const std::vector<LedgerReplayPhase>& replay) {
