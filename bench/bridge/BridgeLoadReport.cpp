@@ -144,7 +144,19 @@ struct Round {
     int expectedStatus = 0;
     ThreadCpuTimes cpuBefore;
     ThreadCpuTimes cpuAfter;
+    // Taken just before the round: the floor's samples and the ledger replay of its
+    // commands (rounds of new commands only).
+    std::vector<LedgerFloorSample> floorSamples;
+    LedgerReplayPhase replay;
 };
+
+std::vector<double> floorTotals(const Round& round) {
+    std::vector<double> totals;
+    for (const auto& sample : round.floorSamples) {
+        totals.push_back(sample.total());
+    }
+    return totals;
+}
 
 void awaitClients(BridgeProcess& bridge, int count, std::size_t from) {
     if (!bridge.awaitLine("clients: " + std::to_string(count), 10s, from)) {
@@ -307,23 +319,22 @@ double medianOf(const std::vector<LedgerFloorSample>& samples, double LedgerFloo
 // commands, running them, the answers, the clients' own threads). The floor and
 // the replay are taken just before the round, so the split is as good as the disk
 // is steady over those seconds.
-void printBatchTimes(const std::vector<Round>& rounds,
-                     const std::vector<std::vector<LedgerFloorSample>>& floorSamples,
-                     const std::vector<LedgerReplayPhase>& replay) {
+void printBatchTimes(const std::vector<Round>& rounds) {
     std::printf("\nwhere a batch's time goes, medians in ms:\n\n| iPads | command to "
                 "acknowledgement | tombstone save | ledger save, reserve | ledger save, record | "
                 "reserveAll | recordAll | ledger's own work | outside the ledger |\n");
     std::printf("| ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |\n");
-    for (std::size_t i = 0; i < rounds.size(); ++i) {
-        const double tombstone = medianOf(floorSamples[i], &LedgerFloorSample::tombstoneSave);
-        const double reserveSave = medianOf(floorSamples[i], &LedgerFloorSample::reserveLedgerSave);
-        const double recordSave = medianOf(floorSamples[i], &LedgerFloorSample::recordLedgerSave);
-        const double reserveAll = summarise(replay[i + 1].reserveMilliseconds).median;
-        const double recordAll = summarise(replay[i + 1].recordMilliseconds).median;
-        const double acknowledgement = summarise(rounds[i].milliseconds).median;
-        std::printf("| %d | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n",
-                    rounds[i].iPads, acknowledgement, tombstone, reserveSave, recordSave,
-                    reserveAll, recordAll,
+    for (const Round& round : rounds) {
+        const double tombstone = medianOf(round.floorSamples, &LedgerFloorSample::tombstoneSave);
+        const double reserveSave =
+            medianOf(round.floorSamples, &LedgerFloorSample::reserveLedgerSave);
+        const double recordSave =
+            medianOf(round.floorSamples, &LedgerFloorSample::recordLedgerSave);
+        const double reserveAll = summarise(round.replay.reserveMilliseconds).median;
+        const double recordAll = summarise(round.replay.recordMilliseconds).median;
+        const double acknowledgement = summarise(round.milliseconds).median;
+        std::printf("| %d | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f | %.2f |\n", round.iPads,
+                    acknowledgement, tombstone, reserveSave, recordSave, reserveAll, recordAll,
                     reserveAll + recordAll - tombstone - reserveSave - recordSave,
                     acknowledgement - reserveAll - recordAll);
     }
@@ -357,31 +368,24 @@ int run(const std::string& binary) {
     // The first command creates the ledger's files; the rounds start after that.
     runRound(*bridge, port, 1, oscCommands(0, warmUpCommands), TessaroBridgeAckStatus::accepted);
     const Idle idle = measureIdle(bridge->pid());
+    // The replay's ledger takes the warm-up's commands too, so that its files keep
+    // the sizes of the bridge's.
     LedgerReplay ledgerReplay(dataHome / "replay");
-    std::vector<LedgerReplayPhase> replay{ledgerReplay.run({warmUpCommands, 1})};
+    ledgerReplay.run({warmUpCommands, 1});
 
     const auto ledgerFile = dataHome / "TessaroBridge" / "command-ledger.json";
     const auto tombstoneFile = dataHome / "TessaroBridge" / "command-ledger.tombstones-v1.bin";
     std::vector<Round> rounds;
-    std::vector<Summary> floors;
-    std::vector<std::vector<LedgerFloorSample>> floorSamplesByRound;
-    std::vector<double> allFloorSamples;
     std::vector<TessaroBridgeCommand> eightIPadCommands;
     int sent = warmUpCommands;
     for (const int iPads : iPadCounts) {
         auto commands = oscCommands(sent, commandsPerRound);
-        const auto floorSamples =
-            measureLedgerFloor(ledgerFile, tombstoneFile, floorSamplesPerRound);
-        std::vector<double> totals;
-        for (const auto& sample : floorSamples) {
-            totals.push_back(sample.total());
-        }
-        floors.push_back(summarise(totals));
-        allFloorSamples.insert(allFloorSamples.end(), totals.begin(), totals.end());
-        floorSamplesByRound.push_back(floorSamples);
-        replay.push_back(ledgerReplay.run({commandsPerRound, iPads}));
+        auto floorSamples = measureLedgerFloor(ledgerFile, tombstoneFile, floorSamplesPerRound);
+        auto replay = ledgerReplay.run({commandsPerRound, iPads});
         rounds.push_back(
             runRound(*bridge, port, iPads, commands, TessaroBridgeAckStatus::accepted));
+        rounds.back().floorSamples = std::move(floorSamples);
+        rounds.back().replay = std::move(replay);
         sent += commandsPerRound;
         osc.awaitTotal(static_cast<std::size_t>(sent), 5s);
         if (iPads == 8) {
@@ -402,6 +406,11 @@ int run(const std::string& binary) {
     std::error_code sizeError;
     const auto ledgerBytes = std::filesystem::file_size(ledgerFile, sizeError);
     const auto tombstoneBytes = std::filesystem::file_size(tombstoneFile, sizeError);
+    std::vector<double> allFloorSamples;
+    for (const Round& round : rounds) {
+        const auto totals = floorTotals(round);
+        allFloorSamples.insert(allFloorSamples.end(), totals.begin(), totals.end());
+    }
     const Summary floor = summarise(allFloorSamples);
 
     const auto counts = osc.counts();
@@ -427,20 +436,18 @@ int run(const std::string& binary) {
     std::printf("| ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | "
                 "---: |\n");
     bool allAccepted = true;
-    std::vector<double> ownWork;
-    for (std::size_t i = 0; i < rounds.size(); ++i) {
-        const Round& round = rounds[i];
+    for (const Round& round : rounds) {
         const Summary latency = summarise(round.milliseconds);
+        const Summary roundFloor = summarise(floorTotals(round));
         const double bridgeCpu = bridgeCpuPerCommand(round, idle);
-        const double ledgerCpu = replay[i + 1].cpuMicrosecondsPerCommand;
-        ownWork.push_back(bridgeCpu - ledgerCpu);
+        const double ledgerCpu = round.replay.cpuMicrosecondsPerCommand;
         allAccepted = allAccepted && round.expectedStatus == round.commands;
         std::printf("| %d | %d | %.0f | %.2f | %.2f | %.2f | %d | %.2f | %.2f | %.2f | %.0f | %.0f "
                     "|\n",
                     round.iPads, round.commands,
                     static_cast<double>(round.milliseconds.size()) / round.seconds, latency.median,
-                    latency.p99, latency.maximum, round.expectedStatus, floors[i].median,
-                    floors[i].p99, latency.median / floors[i].median, bridgeCpu, ledgerCpu);
+                    latency.p99, latency.maximum, round.expectedStatus, roundFloor.median,
+                    roundFloor.p99, latency.median / roundFloor.median, bridgeCpu, ledgerCpu);
     }
     const Summary repeatedLatency = summarise(repeated.milliseconds);
     const double repeatedCpu = bridgeCpuPerCommand(repeated, idle);
@@ -469,14 +476,14 @@ int run(const std::string& binary) {
     std::printf("\nledger floor (tombstone save + 2 ledger saves; %d samples before each round, "
                 "%zu in all): median %.2f ms, p99 %.2f ms\n",
                 floorSamplesPerRound, allFloorSamples.size(), floor.median, floor.p99);
-    for (std::size_t i = 0; i < rounds.size(); ++i) {
-        const Summary library = summarise(replay[i + 1].milliseconds);
+    for (const Round& round : rounds) {
+        const Summary library = summarise(round.replay.milliseconds);
         std::printf("ledger library alone, batches of %d (reserveAll + recordAll), as in the "
                     "%d-iPad round: median %.2f ms, p99 %.2f ms per batch = %.2f x the floor\n",
-                    rounds[i].iPads, rounds[i].iPads, library.median, library.p99,
-                    library.median / floors[i].median);
+                    round.iPads, round.iPads, library.median, library.p99,
+                    library.median / summarise(floorTotals(round)).median);
     }
-    printBatchTimes(rounds, floorSamplesByRound, replay);
+    printBatchTimes(rounds);
     std::printf("OSC datagrams: %zu received for %d commands, %d missing or repeated, %zu "
                 "unexpected\n",
                 osc.total(), sent, missingOrRepeated, unexpected);
@@ -484,10 +491,11 @@ int run(const std::string& binary) {
     const auto eight = std::find_if(rounds.begin(), rounds.end(),
                                     [](const Round& round) { return round.iPads == 8; });
     const double eightMedian = summarise(eight->milliseconds).median;
-    const double eightSubtracted = ownWork[static_cast<std::size_t>(eight - rounds.begin())];
+    const double eightSubtracted =
+        bridgeCpuPerCommand(*eight, idle) - eight->replay.cpuMicrosecondsPerCommand;
     const auto [leastLedger, mostLedger] =
-        std::minmax_element(replay.begin() + 1, replay.end(), [](const auto& a, const auto& b) {
-            return a.cpuMicrosecondsPerCommand < b.cpuMicrosecondsPerCommand;
+        std::minmax_element(rounds.begin(), rounds.end(), [](const Round& a, const Round& b) {
+            return a.replay.cpuMicrosecondsPerCommand < b.replay.cpuMicrosecondsPerCommand;
         });
     // The repeated commands took the whole path but the ledger's saves and the output;
     // the output is added from its own measurement.
@@ -500,13 +508,14 @@ int run(const std::string& binary) {
                 "us, where the "
                 "ledger's own CPU per command ranged %.0f to %.0f us between replay phases\n",
                 repeatedCpu, oscOutput, ownWorkBuiltUp, eightSubtracted,
-                leastLedger->cpuMicrosecondsPerCommand, mostLedger->cpuMicrosecondsPerCommand);
+                leastLedger->replay.cpuMicrosecondsPerCommand,
+                mostLedger->replay.cpuMicrosecondsPerCommand);
 
-    const double eightFloor = floors[static_cast<std::size_t>(eight - rounds.begin())].median;
+    const double eightFloor = summarise(floorTotals(*eight)).median;
     const auto queueBefore = eight->cpuBefore.find(idle.queueThread);
     const auto queueAfter = eight->cpuAfter.find(idle.queueThread);
     if (queueBefore != eight->cpuBefore.end() && queueAfter != eight->cpuAfter.end()) {
-        const auto& library = replay[static_cast<std::size_t>(eight - rounds.begin()) + 1];
+        const auto& library = eight->replay;
         std::printf("user / kernel CPU per new command, 8-iPad round: server queue thread %.0f / "
                     "%.0f us; ledger replay %.0f / %.0f us\n",
                     static_cast<double>(queueAfter->second.userNanoseconds -

@@ -6,9 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <netinet/in.h>
 #include <string>
 #include <vector>
@@ -257,9 +255,8 @@ TEST(CommandDetail, RejectionDetailsAreCutToWholeCharacters) {
 
 std::vector<CommandLedgerEntry> entriesOnDisk(const std::filesystem::path& file,
                                               std::int64_t maximumEntries) {
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
-    return std::get<StoredLedger>(decodeLedgerFile(bytes, maximumEntries)).payload.entries;
+    return std::get<StoredLedger>(decodeLedgerFile(testing::readBytes(file), maximumEntries))
+        .payload.entries;
 }
 
 TEST_F(CommandTest, BatchRunsInOrderAfterAllOfItIsReservedOnDiskAndAnswersAsOneAtATime) {

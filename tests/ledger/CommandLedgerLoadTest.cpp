@@ -31,7 +31,6 @@ protected:
         for (const Uuid& id : ids) {
             list.push_back(id.text());
         }
-        std::filesystem::create_directories(ledgerFolder());
         writeFile(ledgerFile(), json{{"formatVersion", 1}, {"executedCommandIDs", list}}.dump(2));
     }
 
@@ -40,7 +39,6 @@ protected:
         for (const auto& entry : legacyEntries) {
             list.push_back({{"id", entry.id.text()}, {"state", rawValue(entry.state)}});
         }
-        std::filesystem::create_directories(ledgerFolder());
         writeFile(ledgerFile(), json{{"formatVersion", 2}, {"entries", list}}.dump(2));
     }
 
@@ -293,7 +291,6 @@ TEST_F(CommandLedgerLoadTest, InterruptedMigrationIsRetriedOrNeedsAttention) {
 
 TEST_F(CommandLedgerLoadTest, FolderProblemsDuringConstruction) {
     // A file where a folder of the chain should be.
-    std::filesystem::create_directories(folder.path() / "data");
     writeFile(folder.path() / "data" / "TessaroBridge", "x");
     EXPECT_EQ(ledgerErrorOf([&] { open(); }), CommandLedgerError::storageUnavailable());
     std::filesystem::remove(folder.path() / "data" / "TessaroBridge");

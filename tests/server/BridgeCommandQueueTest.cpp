@@ -24,8 +24,7 @@ protected:
                 batches.emplace_back(batch.begin(), batch.end());
                 std::vector<TessaroBridgeAcknowledgement> answers;
                 for (const auto& command : batch) {
-                    answers.push_back({command.id, TessaroBridgeAckStatus::duplicate,
-                                       *command.payload.oscAddress()});
+                    answers.push_back(answerTo(command));
                 }
                 return answers;
             });
