@@ -347,10 +347,8 @@ int run(const std::string& binary) {
     OscAddressTally osc;
     const auto dataHome = folder.path() / "data";
     const auto configHome = folder.path() / "config";
-    std::filesystem::create_directories(configHome / "TessaroBridge");
-    std::ofstream(configHome / "TessaroBridge" / "preferences.json")
-        << R"({"oscForwardingEnabled": true, "oscForwardingHost": "127.0.0.1", )"
-        << R"("oscForwardingPort": )" << osc.port() << "}";
+    testing::writeOscForwardingPreferences(configHome / "TessaroBridge" / "preferences.json",
+                                           osc.port());
 
     std::unique_ptr<BridgeProcess> bridge;
     try {
@@ -477,7 +475,7 @@ int run(const std::string& binary) {
                 "%zu in all): median %.2f ms, p99 %.2f ms\n",
                 floorSamplesPerRound, allFloorSamples.size(), floor.median, floor.p99);
     for (const Round& round : rounds) {
-        const Summary library = summarise(round.replay.milliseconds);
+        const Summary library = summarise(round.replay.batchMilliseconds());
         std::printf("ledger library alone, batches of %d (reserveAll + recordAll), as in the "
                     "%d-iPad round: median %.2f ms, p99 %.2f ms per batch = %.2f x the floor\n",
                     round.iPads, round.iPads, library.median, library.p99,

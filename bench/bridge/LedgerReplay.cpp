@@ -10,6 +10,14 @@
 
 namespace varnello::bench {
 
+std::vector<double> LedgerReplayPhase::batchMilliseconds() const {
+    std::vector<double> totals;
+    for (std::size_t i = 0; i < reserveMilliseconds.size(); ++i) {
+        totals.push_back(reserveMilliseconds[i] + recordMilliseconds[i]);
+    }
+    return totals;
+}
+
 LedgerReplay::LedgerReplay(const std::filesystem::path& folder)
     : ledger_(std::make_unique<CommandLedger>(
           folder / "TessaroBridge" / "command-ledger.json",
@@ -43,7 +51,6 @@ LedgerReplayPhase LedgerReplay::run(LedgerReplayLoad load) {
         using Milliseconds = std::chrono::duration<double, std::milli>;
         phase.reserveMilliseconds.push_back(Milliseconds(reserved - start).count());
         phase.recordMilliseconds.push_back(Milliseconds(end - recordStart).count());
-        phase.milliseconds.push_back(Milliseconds(end - start).count());
     }
     const std::int64_t cpuEnd = callingThreadCpuNanoseconds();
     const ThreadCpu splitEnd = callingThreadUserAndKernel();

@@ -21,10 +21,12 @@ struct LedgerReplayPhase {
     // The same split into user and kernel time.
     double userMicrosecondsPerCommand = 0;
     double kernelMicrosecondsPerCommand = 0;
-    // Wall time of each batch's reserveAll plus recordAll, and of each on its own.
-    std::vector<double> milliseconds;
+    // Wall time of each batch's reserveAll and recordAll.
     std::vector<double> reserveMilliseconds;
     std::vector<double> recordMilliseconds;
+
+    // Each batch's reserveAll plus recordAll.
+    std::vector<double> batchMilliseconds() const;
 };
 
 // A fresh standard ledger in `folder` that takes, phase after phase, as many new

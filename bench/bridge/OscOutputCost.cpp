@@ -1,12 +1,12 @@
 #include "OscOutputCost.h"
 
 #include "ProcessCpuTime.h"
+#include "app/OscAddressTally.h"
 #include "core/BridgePreferences.h"
 #include "core/JsonFilePreferenceStore.h"
 #include "outputs/OSCForwarder.h"
 #include "outputs/UdpReceiver.h"
 
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,10 +15,7 @@ namespace varnello::bench {
 
 double oscOutputCpuMicroseconds(const std::filesystem::path& configFolder, int sends) {
     const test::UdpReceiver sink(AF_INET);
-    std::filesystem::create_directories(configFolder);
-    std::ofstream(configFolder / "preferences.json")
-        << R"({"oscForwardingEnabled": true, "oscForwardingHost": "127.0.0.1", )"
-        << R"("oscForwardingPort": )" << sink.port() << "}";
+    testing::writeOscForwardingPreferences(configFolder / "preferences.json", sink.port());
     const BridgePreferences preferences(
         std::make_unique<JsonFilePreferenceStore>(configFolder / "preferences.json", nullptr));
     const OSCForwarder forwarder;

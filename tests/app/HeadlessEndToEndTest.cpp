@@ -2,6 +2,7 @@
 
 #include "../outputs/JackMIDIReader.h"
 #include "../outputs/UdpReceiver.h"
+#include "OscAddressTally.h"
 #include "support/Base64.h"
 #include "support/PrefixCharacters.h"
 #include "support/TemporaryFolder.h"
@@ -47,10 +48,8 @@ protected:
         if (std::system("avahi-daemon -c >/dev/null 2>&1") != 0) {
             GTEST_SKIP() << "needs an avahi-daemon on loopback (scripts/with-test-services.sh)";
         }
-        testing::writeFile(folder.path() / "config" / "TessaroBridge" / "preferences.json",
-                           R"({"oscForwardingEnabled": true, "oscForwardingHost": "127.0.0.1", )"
-                           R"("oscForwardingPort": )" +
-                               std::to_string(osc.port()) + "}");
+        testing::writeOscForwardingPreferences(
+            folder.path() / "config" / "TessaroBridge" / "preferences.json", osc.port());
         midiReader = test::JackMIDIReader::open();
         ASSERT_NE(midiReader, nullptr) << "no JACK server answers";
     }

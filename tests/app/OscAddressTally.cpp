@@ -1,10 +1,18 @@
 #include "OscAddressTally.h"
 
+#include "support/TemporaryFolder.h"
+
 namespace varnello::testing {
 
 std::string oscAddressOf(const std::vector<std::uint8_t>& datagram) {
     std::string address(datagram.begin(), datagram.end());
     return address.substr(0, address.find('\0'));
+}
+
+void writeOscForwardingPreferences(const std::filesystem::path& file, std::uint16_t port) {
+    writeFile(file, R"({"oscForwardingEnabled": true, "oscForwardingHost": "127.0.0.1", )"
+                    R"("oscForwardingPort": )" +
+                        std::to_string(port) + "}");
 }
 
 OscAddressTally::OscAddressTally() : thread_([this] { run(); }) {}

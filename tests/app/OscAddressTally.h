@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <string>
@@ -16,6 +17,10 @@ namespace varnello::testing {
 
 // The address an OSC datagram carries: its text up to the first NUL.
 std::string oscAddressOf(const std::vector<std::uint8_t>& datagram);
+
+// Writes a preferences.json (and its folder) that has the bridge forward OSC to
+// 127.0.0.1 at `port`.
+void writeOscForwardingPreferences(const std::filesystem::path& file, std::uint16_t port);
 
 // A UDP receiver on 127.0.0.1 that counts the OSC datagrams arriving, by address,
 // on its own thread until destroyed. Thread-safe.

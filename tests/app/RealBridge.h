@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HeadlessEndToEndTest.h"
+#include "OscAddressTally.h"
 #include "support/TemporaryFolder.h"
 
 #include <chrono>
@@ -20,10 +21,8 @@ namespace varnello::endtoend {
 class RealBridge {
 public:
     RealBridge(const std::filesystem::path& folder, std::uint16_t oscPort) : folder_(folder) {
-        testing::writeFile(folder_ / "config" / "TessaroBridge" / "preferences.json",
-                           R"({"oscForwardingEnabled": true, "oscForwardingHost": "127.0.0.1", )"
-                           R"("oscForwardingPort": )" +
-                               std::to_string(oscPort) + "}");
+        testing::writeOscForwardingPreferences(
+            folder_ / "config" / "TessaroBridge" / "preferences.json", oscPort);
     }
 
     // Starts the program; the iPad port once it reports ready, or nothing.

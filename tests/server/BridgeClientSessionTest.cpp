@@ -1,5 +1,6 @@
 #include "server/BridgeClientSession.h"
 
+#include "server/CommandHandlers.h"
 #include "server/FakeTcpTransport.h"
 #include "server/WireHelpers.h"
 #include "support/ManualExecutor.h"
@@ -55,7 +56,7 @@ protected:
                 if (holdAnswers) {
                     heldAnswers.push_back(std::move(completion));
                 } else {
-                    queue.post([command, completion] { completion(acceptedBy(command)); });
+                    answerNextTurn(command, std::move(completion));
                 }
             });
         session->onFinished = [this](const Uuid& id) {
@@ -101,6 +102,7 @@ protected:
     using Completion = std::function<void(const TessaroBridgeAcknowledgement&)>;
 
     ManualExecutor queue;
+    BridgeCommandSubmitter answerNextTurn = testing::answeringNextTurn(queue, acceptedBy);
     // Commands then wait, as they do for a batch, until a test answers them.
     bool holdAnswers = false;
     std::vector<Completion> heldAnswers;
