@@ -24,6 +24,7 @@ public:
 
     std::shared_ptr<BridgeServer> makeServer(const BridgeIdentity& identity,
                                              BridgeCommandHandler commandHandler) override;
+    Executor& queue() noexcept override { return *queue_; }
     void finish(std::chrono::milliseconds grace) override;
 
 private:

@@ -49,6 +49,9 @@ public:
     std::vector<TessaroBridgeAcknowledgement>
     handleAll(std::span<const TessaroBridgeCommand> commands) noexcept;
 
+    // For reopening a lost MIDI output on the server queue.
+    VirtualMIDISource& midiSource() noexcept { return *midiSource_; }
+
     // The answer once the bridge that would execute the command is gone.
     static TessaroBridgeAcknowledgement unavailable(const Uuid& commandID) noexcept;
 

@@ -19,6 +19,19 @@ std::unique_ptr<OSCForwarder> makeOSCForwarder() {
     return std::make_unique<OSCForwarder>();
 }
 
+// Once when the MIDI output goes, once when it is back.
+void logMIDIConnection(const Logger& logger, MIDIConnectionState state, MIDIStatus status) {
+    switch (state) {
+    case MIDIConnectionState::lost:
+        logger.error("MIDI output lost (status " + std::to_string(status) +
+                     "); reopening it every second");
+        return;
+    case MIDIConnectionState::connected:
+        logger.notice("MIDI output is back");
+        return;
+    }
+}
+
 } // namespace
 
 std::shared_ptr<BridgeCoordinator>
@@ -68,6 +81,12 @@ BridgeServer& BridgeCoordinator::server() {
     if (!server_) {
         if (!serverHost_) {
             serverHost_ = makeServerHost_();
+            // Sends run on the server queue, so a lost MIDI client is reopened there too.
+            processor_->midiSource().reopenOn(
+                serverHost_->queue(),
+                [logger = logger_](MIDIConnectionState state, MIDIStatus status) {
+                    logMIDIConnection(logger, state, status);
+                });
         }
         server_ = serverHost_->makeServer(identity_, commandHandler());
     }
@@ -99,6 +118,7 @@ void BridgeCoordinator::start() {
 
 void BridgeCoordinator::finishServer(std::chrono::milliseconds grace) {
     assertOnMainThread();
+    processor_->midiSource().stopReopening();
     if (server_) {
         server_->stop();
     }

@@ -3,6 +3,7 @@
 #include "core/BridgeIdentity.h"
 #include "server/BridgeCommandQueue.h"
 #include "server/BridgeServer.h"
+#include "support/Executor.h"
 
 #include <chrono>
 #include <memory>
@@ -18,6 +19,9 @@ public:
 
     virtual std::shared_ptr<BridgeServer> makeServer(const BridgeIdentity& identity,
                                                      BridgeCommandHandler commandHandler) = 0;
+
+    // The server queue, where commands run; until finish.
+    virtual Executor& queue() noexcept = 0;
 
     // Once the server has been told to stop: lets its queue finish what it still
     // has to do (answers to pending agent requests among it) for at most `grace`,

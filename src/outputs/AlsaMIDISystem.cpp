@@ -74,4 +74,9 @@ MIDITimeStamp AlsaMIDISystem::currentHostTime() const noexcept {
     return monotonicHostTime();
 }
 
+MIDIStatus AlsaMIDISystem::clientLoss(MIDIClientRef client) const noexcept {
+    const auto found = clients_.find(client);
+    return found == clients_.end() ? 0 : found->second->loss();
+}
+
 } // namespace varnello

@@ -12,7 +12,8 @@ class AlsaSequencer;
 // The MIDI system over the ALSA sequencer: a client is a sequencer client,
 // a source is a port readable and subscribable by other clients. ALSA ports
 // carry no manufacturer, model or unique ID; those properties report
-// -ENOTSUP. Statuses are ALSA's -errno. Not thread-safe: one caller at a time.
+// -ENOTSUP. A client whose connection to the sequencer broke is lost. Statuses
+// are ALSA's -errno. Not thread-safe: one caller at a time.
 class AlsaMIDISystem final : public MIDISystem {
 public:
     AlsaMIDISystem();
@@ -30,6 +31,7 @@ public:
     void disposeEndpoint(MIDIEndpointRef endpoint) noexcept override;
     void disposeClient(MIDIClientRef client) noexcept override;
     MIDITimeStamp currentHostTime() const noexcept override;
+    MIDIStatus clientLoss(MIDIClientRef client) const noexcept override;
 
 private:
     struct Port {

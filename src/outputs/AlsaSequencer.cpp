@@ -1,5 +1,6 @@
 #include "outputs/AlsaSequencer.h"
 
+#include <cerrno>
 #include <string>
 #include <utility>
 
@@ -8,6 +9,21 @@ namespace {
 
 // Large enough for the longest channel voice message the encoder must hold.
 constexpr std::size_t encoderBufferSize = 16;
+
+// Statuses after which the sequencer client can carry nothing any more; every
+// other failure (a full pool, an interrupted call) leaves it usable.
+bool meansClientBroken(int status) noexcept {
+    switch (-status) {
+    case ENODEV:
+    case ENXIO:
+    case EBADF:
+    case EBADFD:
+    case ESHUTDOWN:
+        return true;
+    default:
+        return false;
+    }
+}
 
 } // namespace
 
@@ -76,15 +92,21 @@ MIDIStatus AlsaSequencer::sendMIDI(int port, std::span<const std::uint8_t> bytes
         snd_seq_ev_set_subs(&event);
         snd_seq_ev_set_direct(&event);
         if (const int status = snd_seq_event_output(sequencer_.get(), &event); status < 0) {
-            snd_seq_drop_output(sequencer_.get());
-            return status;
+            return failed(status);
         }
     }
     if (const int status = snd_seq_drain_output(sequencer_.get()); status < 0) {
-        snd_seq_drop_output(sequencer_.get());
-        return status;
+        return failed(status);
     }
     return 0;
+}
+
+MIDIStatus AlsaSequencer::failed(int status) noexcept {
+    snd_seq_drop_output(sequencer_.get());
+    if (meansClientBroken(status)) {
+        loss_ = status;
+    }
+    return status;
 }
 
 } // namespace varnello

@@ -27,6 +27,9 @@ public:
     // Encodes bytes into events from `port`, to its subscribers, delivered
     // directly (not queued), then drains the output buffer once.
     MIDIStatus sendMIDI(int port, std::span<const std::uint8_t> bytes);
+    // 0 while the client works; the status of the send that found its
+    // connection to the sequencer broken (no device, a bad descriptor).
+    MIDIStatus loss() const noexcept { return loss_; }
 
 private:
     struct SequencerCloser {
@@ -40,7 +43,10 @@ private:
                   std::unique_ptr<snd_midi_event_t, EncoderFree> encoder) noexcept;
 
     std::unique_ptr<snd_seq_t, SequencerCloser> sequencer_;
+    MIDIStatus failed(int status) noexcept;
+
     std::unique_ptr<snd_midi_event_t, EncoderFree> encoder_;
+    MIDIStatus loss_ = 0;
 };
 
 } // namespace varnello

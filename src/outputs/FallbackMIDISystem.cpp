@@ -61,6 +61,15 @@ MIDITimeStamp FallbackMIDISystem::currentHostTime() const noexcept {
     return serving().currentHostTime();
 }
 
+MIDIStatus FallbackMIDISystem::clientLoss(MIDIClientRef client) const noexcept {
+    return serving().clientLoss(client);
+}
+
+void FallbackMIDISystem::setLossHandler(LossHandler handler) {
+    preferred_->setLossHandler(handler);
+    fallback_->setLossHandler(std::move(handler));
+}
+
 MIDISystem& FallbackMIDISystem::serving() const noexcept {
     return chosen_ != nullptr ? *chosen_ : *preferred_;
 }

@@ -26,6 +26,9 @@ public:
     void disposeEndpoint(MIDIEndpointRef endpoint) noexcept override;
     void disposeClient(MIDIClientRef client) noexcept override;
     MIDITimeStamp currentHostTime() const noexcept override;
+    MIDIStatus clientLoss(MIDIClientRef client) const noexcept override;
+    // Both systems hear of it: which one serves is not known yet.
+    void setLossHandler(LossHandler handler) override;
 
 private:
     MIDISystem& serving() const noexcept;

@@ -24,21 +24,24 @@ std::size_t channelMessageLength(std::uint8_t status) noexcept {
 
 } // namespace
 
-JackMIDIClient::JackMIDIClient(std::unique_ptr<jack_client_t, ClientCloser> client) noexcept
-    : client_(std::move(client)) {}
+JackMIDIClient::JackMIDIClient(std::unique_ptr<jack_client_t, ClientCloser> client,
+                               MIDISystem::LossHandler onServerGone) noexcept
+    : client_(std::move(client)), onServerGone_(std::move(onServerGone)) {}
 
 JackMIDIClient::~JackMIDIClient() {
     closeOutputPort();
 }
 
-MIDIStatus JackMIDIClient::open(std::string_view name, std::unique_ptr<JackMIDIClient>& out) {
+MIDIStatus JackMIDIClient::open(std::string_view name, MIDISystem::LossHandler onServerGone,
+                                std::unique_ptr<JackMIDIClient>& out) {
     jack_status_t openStatus{};
     std::unique_ptr<jack_client_t, ClientCloser> client(
         jack_client_open(std::string(name).c_str(), JackNoStartServer, &openStatus));
     if (!client) {
         return openStatus != 0 ? -static_cast<MIDIStatus>(openStatus) : -1;
     }
-    std::unique_ptr<JackMIDIClient> opened(new JackMIDIClient(std::move(client)));
+    std::unique_ptr<JackMIDIClient> opened(
+        new JackMIDIClient(std::move(client), std::move(onServerGone)));
     if (jack_set_process_callback(opened->client_.get(), &JackMIDIClient::process, opened.get()) !=
         0) {
         return jackStatus::callbackRefused;
@@ -127,7 +130,11 @@ int JackMIDIClient::process(jack_nframes_t frames, void* context) noexcept {
 }
 
 void JackMIDIClient::serverShutDown(void* context) noexcept {
-    static_cast<JackMIDIClient*>(context)->serverGone_.store(true, std::memory_order_release);
+    auto& self = *static_cast<JackMIDIClient*>(context);
+    self.serverGone_.store(true, std::memory_order_release);
+    if (self.onServerGone_) {
+        self.onServerGone_();
+    }
 }
 
 void JackMIDIClient::writeQueuedMessages(jack_nframes_t frames) noexcept {

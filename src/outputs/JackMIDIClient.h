@@ -27,11 +27,13 @@ inline constexpr MIDIStatus propertyRefused = -3006;
 // One JACK client with at most one MIDI output port. Bytes written by one
 // producer thread go through a lock-free ring buffer to JACK's process thread,
 // which writes them out one channel message per event. Not thread-safe apart
-// from that hand-over: one caller at a time.
+// from that hand-over and the server's going away: one caller at a time.
 class JackMIDIClient {
 public:
     // Opens a client of an already running server; never starts one.
-    static MIDIStatus open(std::string_view name, std::unique_ptr<JackMIDIClient>& out);
+    // `onServerGone` runs on a JACK thread when the server goes away.
+    static MIDIStatus open(std::string_view name, MIDISystem::LossHandler onServerGone,
+                           std::unique_ptr<JackMIDIClient>& out);
     ~JackMIDIClient();
 
     JackMIDIClient(const JackMIDIClient&) = delete;
@@ -45,6 +47,8 @@ public:
     MIDIStatus setPortProperty(const char* key, const std::string& value, const char* type);
     // Queues whole channel messages for the next process cycles.
     MIDIStatus write(std::span<const std::uint8_t> bytes);
+    // Once true, only closing the client is left: a new server needs a new client.
+    bool serverGone() const noexcept { return serverGone_.load(std::memory_order_acquire); }
 
 private:
     struct ClientCloser {
@@ -54,7 +58,8 @@ private:
         void operator()(jack_ringbuffer_t* ring) const noexcept { jack_ringbuffer_free(ring); }
     };
 
-    explicit JackMIDIClient(std::unique_ptr<jack_client_t, ClientCloser> client) noexcept;
+    JackMIDIClient(std::unique_ptr<jack_client_t, ClientCloser> client,
+                   MIDISystem::LossHandler onServerGone) noexcept;
 
     static int process(jack_nframes_t frames, void* context) noexcept;
     static void serverShutDown(void* context) noexcept;
@@ -62,6 +67,7 @@ private:
 
     std::unique_ptr<jack_client_t, ClientCloser> client_;
     std::unique_ptr<jack_ringbuffer_t, RingbufferFree> ring_;
+    MIDISystem::LossHandler onServerGone_;
     jack_port_t* port_ = nullptr;
     std::atomic<bool> serverGone_{false};
 };

@@ -4,12 +4,16 @@
 #include "outputs/MonotonicHostTime.h"
 
 #include <cerrno>
+#include <jack/jack.h>
 #include <string>
+#include <utility>
 
 namespace varnello {
 namespace {
 
 constexpr const char* integerType = "http://www.w3.org/2001/XMLSchema#int";
+
+void ignoreJackMessage(const char*) {}
 
 } // namespace
 
@@ -19,8 +23,16 @@ JackMIDISystem::~JackMIDISystem() = default;
 
 MIDIStatus JackMIDISystem::createClient(std::string_view name, MIDIClientRef& client) {
     std::unique_ptr<JackMIDIClient> opened;
-    if (const MIDIStatus status = JackMIDIClient::open(name, opened); status != 0) {
+    if (const MIDIStatus status = JackMIDIClient::open(name, lossHandler_, opened); status != 0) {
         return status;
+    }
+    // Once a server has answered, failures speak through their statuses: while
+    // a lost server is asked for again every second, JACK's own messages about
+    // each refused connection would only fill the log.
+    if (!quietened_) {
+        jack_set_error_function(&ignoreJackMessage);
+        jack_set_info_function(&ignoreJackMessage);
+        quietened_ = true;
     }
     client = nextRef_++;
     clients_.emplace(client, std::move(opened));
@@ -80,6 +92,15 @@ void JackMIDISystem::disposeClient(MIDIClientRef client) noexcept {
 
 MIDITimeStamp JackMIDISystem::currentHostTime() const noexcept {
     return monotonicHostTime();
+}
+
+MIDIStatus JackMIDISystem::clientLoss(MIDIClientRef client) const noexcept {
+    const auto found = clients_.find(client);
+    return found != clients_.end() && found->second->serverGone() ? jackStatus::serverGone : 0;
+}
+
+void JackMIDISystem::setLossHandler(LossHandler handler) {
+    lossHandler_ = std::move(handler);
 }
 
 JackMIDIClient* JackMIDISystem::clientOf(MIDIEndpointRef endpoint) const noexcept {

@@ -11,9 +11,9 @@ class JackMIDIClient;
 
 // The MIDI system over JACK (jackd, or PipeWire's JACK layer): a client is a
 // JACK client of a server that already runs, a source is its one MIDI output
-// port, and the properties become JACK metadata of that port. Statuses are
-// fixed negative codes (see JackMIDIClient.h). Not thread-safe: one caller at
-// a time.
+// port, and the properties become JACK metadata of that port. A client whose
+// server went away is lost (jackStatus::serverGone). Statuses are fixed
+// negative codes (see JackMIDIClient.h). Not thread-safe: one caller at a time.
 class JackMIDISystem final : public MIDISystem {
 public:
     // Metadata keys of the port's properties.
@@ -36,10 +36,14 @@ public:
     void disposeEndpoint(MIDIEndpointRef endpoint) noexcept override;
     void disposeClient(MIDIClientRef client) noexcept override;
     MIDITimeStamp currentHostTime() const noexcept override;
+    MIDIStatus clientLoss(MIDIClientRef client) const noexcept override;
+    void setLossHandler(LossHandler handler) override;
 
 private:
     JackMIDIClient* clientOf(MIDIEndpointRef endpoint) const noexcept;
 
+    LossHandler lossHandler_;
+    bool quietened_ = false;
     MIDIObjectRef nextRef_ = 1;
     std::map<MIDIClientRef, std::unique_ptr<JackMIDIClient>> clients_;
     std::map<MIDIEndpointRef, MIDIClientRef> ports_;

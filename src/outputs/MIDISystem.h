@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string_view>
 
@@ -20,9 +21,11 @@ enum class MIDIIntegerProperty { uniqueID };
 // time-stamped packet of bytes, and disposal. Each fallible operation reports
 // a status instead of throwing, so that the caller decides which step failed.
 // Not thread-safe: one caller at a time (creation on the main thread, emission
-// on the server queue, never overlapping).
+// on the server queue, never overlapping), apart from the loss handler.
 class MIDISystem {
 public:
+    using LossHandler = std::function<void()>;
+
     virtual ~MIDISystem() = default;
 
     virtual MIDIStatus createClient(std::string_view name, MIDIClientRef& client) = 0;
@@ -40,6 +43,19 @@ public:
     virtual void disposeClient(MIDIClientRef client) noexcept = 0;
     // Now, in the time base of emitted packets.
     virtual MIDITimeStamp currentHostTime() const noexcept = 0;
+
+    // 0 while `client` can carry MIDI; once it cannot (its server went away,
+    // its sequencer connection broke) the status that says why. A lost client
+    // stays lost: disposing it is all that is left to do with it. A system
+    // whose clients cannot be lost keeps this default.
+    virtual MIDIStatus clientLoss(MIDIClientRef client) const noexcept {
+        static_cast<void>(client);
+        return 0;
+    }
+    // Told when the system notices a lost client by itself, on a thread of its
+    // own (JACK's), so it must only pass the news on. Set before the first
+    // client is created.
+    virtual void setLossHandler(LossHandler handler) { static_cast<void>(handler); }
 };
 
 } // namespace varnello

@@ -1,18 +1,42 @@
 #pragma once
 
 #include "outputs/MIDISystem.h"
+#include "support/Executor.h"
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 
 namespace varnello {
 
+// Whether the virtual source is there for other MIDI programs.
+enum class MIDIConnectionState {
+    connected, // the client and its source are published
+    lost,      // the MIDI system let go of them; every send fails until they are reopened
+};
+
 // The bridge's MIDI output: one virtual source named "Varnello Bridge" that
-// other MIDI programs can read. Created on the main thread; send is called on
-// the server queue. Never used from two threads at once, so it holds no lock.
+// other MIDI programs can read. When the MIDI system lets go of it (the JACK
+// server went away, the sequencer client broke), the client is released and,
+// once reopenOn has given the source a context, opened again about once a
+// second with the same names and properties. Nothing sent meanwhile is kept:
+// a cue that could not sound on time never sounds late.
+//
+// Created on the main thread. Until reopenOn, one thread at a time may use it;
+// from then on send, state and the reopening belong to that context, and the
+// main thread only calls stopReopening and, after the context has stopped
+// running, the destructor. Holds no lock but the one that keeps the MIDI
+// system's own thread from posting to a context that is going away.
 class VirtualMIDISource {
 public:
+    // Told on the reopening context each time the output is lost (with the
+    // status that ended it) and each time it is back (status 0).
+    using ConnectionHandler = std::function<void(MIDIConnectionState state, MIDIStatus status)>;
+
+    static constexpr std::chrono::milliseconds reopenInterval{1000};
+
     // Publishes the source. Throws VirtualMIDISourceError ("Create MIDI client"
     // or "Create virtual MIDI source"); a failed creation leaves nothing
     // registered with the MIDI system.
@@ -22,18 +46,30 @@ public:
     VirtualMIDISource(const VirtualMIDISource&) = delete;
     VirtualMIDISource& operator=(const VirtualMIDISource&) = delete;
 
+    // Main thread, once: hands the source to `context`, which reopens a lost
+    // client there and tells `onChange`. `context` must outlive the source or
+    // the call to stopReopening.
+    void reopenOn(Executor& context, ConnectionHandler onChange);
+    // Main thread: nothing of the source is posted to its context any more.
+    void stopReopening() noexcept;
+
     // Emits the whole sequence as one packet. Throws TessaroBridgeWireError
     // for a sequence that is not whole channel voice messages (nothing is
-    // emitted), or VirtualMIDISourceError ("Send MIDI").
+    // emitted), or VirtualMIDISourceError ("Send MIDI"), also while the
+    // output is lost.
     void send(std::span<const std::uint8_t> bytes);
 
-    MIDIClientRef client() const noexcept { return client_; }
-    MIDIEndpointRef endpoint() const noexcept { return endpoint_; }
+    MIDIConnectionState state() const noexcept;
+    // 0 while the output is lost.
+    MIDIClientRef client() const noexcept;
+    MIDIEndpointRef endpoint() const noexcept;
 
 private:
-    std::unique_ptr<MIDISystem> system_;
-    MIDIClientRef client_ = 0;
-    MIDIEndpointRef endpoint_ = 0;
+    struct Connection;
+    struct Reopening;
+
+    std::shared_ptr<Reopening> reopening_;
+    std::shared_ptr<Connection> connection_;
 };
 
 } // namespace varnello

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "../server/FakeTcpTransport.h"
-#include "support/TemporaryFolder.h"
 #include "core/BridgeCoordinator.h"
 #include "core/BridgePreferences.h"
 #include "core/JsonFilePreferenceStore.h"
@@ -14,6 +13,7 @@
 #include "server/DnsServiceRegistrar.h"
 #include "support/ManualExecutor.h"
 #include "support/RecordingLogSink.h"
+#include "support/TemporaryFolder.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -111,6 +111,7 @@ public:
                 std::make_unique<BonjourPublisher>(
                     main_, nullptr, std::make_unique<PortRecordingRegistrar>(publishedPorts))});
     }
+    Executor& queue() noexcept override { return main_; }
     // Runs what the queue still holds, the server's stop among it.
     void finish(std::chrono::milliseconds) override {
         ++finishCount_;

@@ -31,6 +31,22 @@ struct FakeMIDIState {
     std::set<MIDIEndpointRef> liveEndpoints;
     std::map<std::string, std::string> properties;
     std::vector<Packet> packets;
+
+    // The client of each endpoint, and the clients the system has let go of
+    // with the status that says why: sends through them fail with it.
+    std::map<MIDIEndpointRef, MIDIClientRef> endpointClients;
+    std::map<MIDIClientRef, MIDIStatus> lostClients;
+    // What the object under test asked to be told of a loss.
+    MIDISystem::LossHandler lossHandler;
+
+    // The server goes away: every live client is lost, and new ones fail with
+    // `openStatus` until the test sets createClientStatus back to 0.
+    void loseEveryClient(MIDIStatus status, MIDIStatus openStatus) {
+        for (const MIDIClientRef client : liveClients) {
+            lostClients[client] = status;
+        }
+        createClientStatus = openStatus;
+    }
 };
 
 // A MIDI system that records every call and fails where it is told to.
@@ -57,6 +73,7 @@ public:
         }
         endpoint = nextRef_++;
         state_->liveEndpoints.insert(endpoint);
+        state_->endpointClients[endpoint] = client;
         return 0;
     }
 
@@ -83,6 +100,12 @@ public:
     MIDIStatus emit(MIDIEndpointRef endpoint, MIDITimeStamp timeStamp,
                     std::span<const std::uint8_t> bytes) override {
         state_->calls.push_back("emit " + std::to_string(endpoint));
+        if (const auto owner = state_->endpointClients.find(endpoint);
+            owner != state_->endpointClients.end()) {
+            if (const MIDIStatus loss = clientLoss(owner->second); loss != 0) {
+                return loss;
+            }
+        }
         if (state_->emitStatus != 0) {
             return state_->emitStatus;
         }
@@ -101,6 +124,13 @@ public:
     }
 
     MIDITimeStamp currentHostTime() const noexcept override { return state_->hostTime; }
+
+    MIDIStatus clientLoss(MIDIClientRef client) const noexcept override {
+        const auto found = state_->lostClients.find(client);
+        return found == state_->lostClients.end() ? 0 : found->second;
+    }
+
+    void setLossHandler(LossHandler handler) override { state_->lossHandler = std::move(handler); }
 
 private:
     std::shared_ptr<FakeMIDIState> state_;

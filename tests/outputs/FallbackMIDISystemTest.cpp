@@ -1,6 +1,8 @@
 #include "outputs/FallbackMIDISystem.h"
 
 #include "FakeMIDISystem.h"
+#include "outputs/VirtualMIDISource.h"
+#include "support/ManualExecutor.h"
 
 #include <gtest/gtest.h>
 
@@ -80,6 +82,30 @@ TEST_F(FallbackMIDISystemTest, ChoiceIsSettledByTheFirstClient) {
     ASSERT_EQ(system.createClient("two", second), 0);
     EXPECT_EQ(fallback->liveClients, (std::set<MIDIClientRef>{first, second}));
     EXPECT_TRUE(preferred->liveClients.empty());
+}
+
+TEST_F(FallbackMIDISystemTest, ReopeningAfterALossKeepsTheSystemChosenAtStart) {
+    preferred->createClientStatus = -2;
+    VirtualMIDISource source(
+        std::make_unique<FallbackMIDISystem>(std::make_unique<FakeMIDISystem>(preferred, 100),
+                                             std::make_unique<FakeMIDISystem>(fallback, 200)),
+        7);
+    ManualExecutor queue;
+    source.reopenOn(queue, [](MIDIConnectionState, MIDIStatus) {});
+    queue.runDue();
+    ASSERT_EQ(source.client(), 200U);
+
+    // The fallback's server goes away while the preferred system has become usable.
+    fallback->loseEveryClient(-3004, 0);
+    preferred->createClientStatus = 0;
+    ASSERT_TRUE(preferred->lossHandler && fallback->lossHandler);
+    fallback->lossHandler();
+    queue.advance(std::chrono::milliseconds(1000));
+
+    EXPECT_EQ(source.state(), MIDIConnectionState::connected);
+    EXPECT_EQ(source.client(), 202U);
+    EXPECT_EQ(fallback->liveClients, (std::set<MIDIClientRef>{202}));
+    EXPECT_EQ(preferred->calls, std::vector<std::string>{"createClient Varnello Bridge"});
 }
 
 } // namespace

@@ -1,0 +1,215 @@
+// The real program on a JACK server of the test's own, which the test stops
+// and starts again while the bridge runs: commands during the outage are
+// refused, MIDI comes back on the same port within a few seconds of the
+// server's return, and a monitor on that port hears only what was sent after
+// the return. Prints how long the recovery took after each restart.
+
+#include "../outputs/JackMIDIReader.h"
+#include "ChildProcess.h"
+#include "RealBridge.h"
+#include "outputs/JackMIDISystem.h"
+#include "support/TemporaryFolder.h"
+#include "support/Uuid.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <gtest/gtest.h>
+#include <jack/metadata.h>
+#include <signal.h>
+#include <thread>
+#include <unistd.h>
+
+namespace varnello::endtoend {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using test::JackMIDIReader;
+using MIDIEvents = std::vector<std::vector<std::uint8_t>>;
+
+constexpr const char* bridgePort = "Varnello Bridge:Varnello Bridge";
+constexpr const char* refused = "CoreMIDI could not perform \u2018Send MIDI\u2019 (-3004).";
+constexpr int restarts = 3;
+
+// jackd with the dummy driver under a name no other test uses, so that the
+// session's shared server is never touched. Stopped by its pid.
+class TestJackServer {
+public:
+    TestJackServer(std::string name, std::filesystem::path log)
+        : name_(std::move(name)), log_(std::move(log)) {}
+
+    const std::string& name() const noexcept { return name_; }
+
+    void start() {
+        process_ = std::make_unique<testing::ChildProcess>(
+            std::vector<std::string>{"/usr/bin/jackd", "-n", name_, "-r", "-d", "dummy", "-r",
+                                     "48000", "-p", "512"},
+            testing::ChildProcess::Environment{}, log_);
+    }
+
+    // SIGTERM, then SIGKILL when it has not ended within a few seconds.
+    bool stop() {
+        process_->sendSignal(SIGTERM);
+        const bool ended = process_->waitForExit(5s).has_value();
+        process_.reset();
+        return ended;
+    }
+
+private:
+    std::string name_;
+    std::filesystem::path log_;
+    std::unique_ptr<testing::ChildProcess> process_;
+};
+
+int occurrences(const std::string& text, const std::string& part) {
+    int count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+std::string midiCommandJson(const std::string& id, int note) {
+    return R"({"type":"command","body":{"id":")" + id +
+           R"(","payload":{"type":"midi","bytes":[144,)" + std::to_string(note) + ",100]}}}";
+}
+
+class MIDIServerRestartTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::getenv("VARNELLO_TEST_JACK") == nullptr) {
+            GTEST_SKIP() << "needs jackd (scripts/with-test-services.sh)";
+        }
+        // This process's JACK clients, the monitor among them, go to the test's server.
+        ::setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);
+    }
+
+    // The monitor, once the server answers; nothing after 10 s.
+    std::unique_ptr<JackMIDIReader> awaitServer() {
+        const auto deadline = Clock::now() + 10s;
+        while (Clock::now() < deadline) {
+            if (auto reader = JackMIDIReader::open()) {
+                return reader;
+            }
+            std::this_thread::sleep_for(20ms);
+        }
+        return nullptr;
+    }
+
+    // Connects the monitor the moment the bridge's port is there, before
+    // anything is sent, so that whatever the new client plays is heard.
+    bool connectWhenThePortAppears(JackMIDIReader& reader) {
+        const auto deadline = Clock::now() + 10s;
+        while (Clock::now() < deadline) {
+            if (jack_port_by_name(reader.client(), bridgePort) != nullptr) {
+                return reader.connectFrom(bridgePort);
+            }
+            std::this_thread::sleep_for(2ms);
+        }
+        return false;
+    }
+
+    std::optional<std::string> portProperty(JackMIDIReader& reader, const char* key) {
+        jack_port_t* port = jack_port_by_name(reader.client(), bridgePort);
+        char* value = nullptr;
+        char* type = nullptr;
+        if (port == nullptr || jack_get_property(jack_port_uuid(port), key, &value, &type) != 0) {
+            return std::nullopt;
+        }
+        std::string text = value;
+        jack_free(value);
+        if (type != nullptr) {
+            jack_free(type);
+        }
+        return text;
+    }
+
+    // Status and detail of the answer to one MIDI command.
+    std::pair<std::string, std::string> send(FramedConnection& iPad, int note) {
+        const std::string id = Uuid::random().text();
+        if (!iPad.send(midiCommandJson(id, note))) {
+            return {"unsent", ""};
+        }
+        const auto answer = iPad.receive();
+        if (!answer || (*answer)["body"].value("commandID", "") != id) {
+            return {"unanswered", ""};
+        }
+        const auto& body = (*answer)["body"];
+        return {body.value("status", ""), body.value("detail", "")};
+    }
+
+    testing::TemporaryFolder folder;
+    TestJackServer server{"varnello-restart-" + std::to_string(::getpid()),
+                          folder.path() / "jackd.log"};
+};
+
+TEST_F(MIDIServerRestartTest, MIDIIsBackOnTheSamePortSoonAfterTheServerReturns) {
+    server.start();
+    auto reader = awaitServer();
+    ASSERT_TRUE(reader) << "the test's jackd never answered";
+    RealBridge bridge(folder.path(), 9);
+    const auto port = bridge.start({{"JACK_DEFAULT_SERVER", server.name()}});
+    ASSERT_TRUE(port) << bridge.process().errorOutput();
+    auto iPad = connectIPad(*port);
+    ASSERT_TRUE(iPad);
+    ASSERT_TRUE(reader->connectFrom(bridgePort));
+    ASSERT_EQ(send(*iPad, 60).first, "accepted");
+    ASSERT_EQ(reader->take(1, 5s), (MIDIEvents{{0x90, 60, 100}}));
+
+    std::vector<double> recoveries;
+    for (int round = 0; round < restarts; ++round) {
+        const std::size_t logFrom = bridge.process().errorOutputSize();
+        reader.reset();
+        ASSERT_TRUE(server.stop()) << "jackd did not stop";
+        ASSERT_TRUE(bridge.process().awaitLine("MIDI output lost", 5s, logFrom))
+            << bridge.process().errorOutput();
+        for (int note = 70; note < 73; ++note) {
+            EXPECT_EQ(send(*iPad, note), (std::pair<std::string, std::string>{"rejected", refused}))
+                << "during the outage";
+        }
+
+        server.start();
+        reader = awaitServer();
+        const auto ready = Clock::now();
+        ASSERT_TRUE(reader) << "the test's jackd did not come back";
+        ASSERT_TRUE(connectWhenThePortAppears(*reader)) << bridge.process().errorOutput();
+        // The port may be there a moment before its client is ready to carry
+        // MIDI: probe until a command is accepted.
+        std::optional<Clock::time_point> accepted;
+        int probes = 0;
+        while (!accepted && Clock::now() - ready < 10s) {
+            ++probes;
+            if (send(*iPad, 100).first == "accepted") {
+                accepted = Clock::now();
+            } else {
+                std::this_thread::sleep_for(5ms);
+            }
+        }
+        ASSERT_TRUE(accepted) << "MIDI did not come back";
+        recoveries.push_back(std::chrono::duration<double, std::milli>(*accepted - ready).count());
+        EXPECT_TRUE(bridge.process().awaitLine("MIDI output is back", 1s, logFrom));
+
+        EXPECT_EQ(portProperty(*reader, JackMIDISystem::manufacturerKey), "QV");
+        EXPECT_EQ(portProperty(*reader, JackMIDISystem::modelKey), "Varnello Bridge");
+        EXPECT_TRUE(portProperty(*reader, JackMIDISystem::uniqueIDKey));
+        ASSERT_EQ(send(*iPad, 61).first, "accepted");
+        // The accepted probe and the note after it, and nothing of the outage.
+        EXPECT_EQ(reader->take(2, 5s, 1s), (MIDIEvents{{0x90, 100, 100}, {0x90, 61, 100}}))
+            << "after restart " << round + 1 << ", " << probes << " probes";
+        EXPECT_EQ(reader->take(SIZE_MAX, 300ms), MIDIEvents{});
+    }
+
+    // One line when the output goes and one when it is back, per restart.
+    const std::string log = bridge.process().errorOutput();
+    EXPECT_EQ(occurrences(log, "MIDI output lost"), restarts) << log;
+    EXPECT_EQ(occurrences(log, "MIDI output is back"), restarts) << log;
+    for (std::size_t i = 0; i < recoveries.size(); ++i) {
+        std::printf("MIDI accepted %.0f ms after the JACK server answered again (restart %zu)\n",
+                    recoveries[i], i + 1);
+    }
+    EXPECT_EQ(bridge.terminate(), 0);
+}
+
+} // namespace
+} // namespace varnello::endtoend
