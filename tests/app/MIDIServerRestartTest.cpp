@@ -1,5 +1,6 @@
 // The real program on a JACK server of the test's own, which the test stops
-// and starts again while the bridge runs: commands during the outage are
+// and starts again while the bridge runs (once after freezing it with a note
+// in the bridge's queue, then killing it): commands during the outage are
 // refused, MIDI comes back on the same port within a few seconds of the
 // server's return, and a monitor on that port hears only what was sent after
 // the return. Prints how long the recovery took after each restart.
@@ -33,7 +34,9 @@ constexpr const char* refused = "CoreMIDI could not perform \u2018Send MIDI\u201
 constexpr int restarts = 3;
 
 // jackd with the dummy driver under a name no other test uses, so that the
-// session's shared server is never touched. Stopped by its pid.
+// session's shared server is never touched. Stopped by its pid. Its cycles
+// are long (43 ms), so that a monitor connected when the bridge's port
+// appears hears the port's first cycle.
 class TestJackServer {
 public:
     TestJackServer(std::string name, std::filesystem::path log)
@@ -44,19 +47,25 @@ public:
     void start() {
         process_ = std::make_unique<testing::ChildProcess>(
             std::vector<std::string>{"/usr/bin/jackd", "-n", name_, "-r", "-d", "dummy", "-r",
-                                     "48000", "-p", "512"},
+                                     "48000", "-p", "2048"},
             testing::ChildProcess::Environment{}, log_);
     }
 
-    // SIGTERM, then SIGKILL when it has not ended within a few seconds.
-    bool stop() {
-        process_->sendSignal(SIGTERM);
+    // SIGTERM; false when it has not ended within a few seconds (it is killed then).
+    bool stop() { return end(SIGTERM); }
+    // No more cycles: what a client queues stays queued.
+    void freeze() { process_->sendSignal(SIGSTOP); }
+    // The server dies without a word, as in a crash.
+    bool kill() { return end(SIGKILL); }
+
+private:
+    bool end(int signal) {
+        process_->sendSignal(signal);
         const bool ended = process_->waitForExit(5s).has_value();
         process_.reset();
         return ended;
     }
 
-private:
     std::string name_;
     std::filesystem::path log_;
     std::unique_ptr<testing::ChildProcess> process_;
@@ -130,8 +139,8 @@ protected:
     }
 
     // Status and detail of the answer to one MIDI command.
-    std::pair<std::string, std::string> send(FramedConnection& iPad, int note) {
-        const std::string id = Uuid::random().text();
+    std::pair<std::string, std::string> send(FramedConnection& iPad, int note,
+                                             const std::string& id = Uuid::random().text()) {
         if (!iPad.send(midiCommandJson(id, note))) {
             return {"unsent", ""};
         }
@@ -164,12 +173,23 @@ TEST_F(MIDIServerRestartTest, MIDIIsBackOnTheSamePortSoonAfterTheServerReturns) 
     std::vector<double> recoveries;
     for (int round = 0; round < restarts; ++round) {
         const std::size_t logFrom = bridge.process().errorOutputSize();
-        reader.reset();
-        ASSERT_TRUE(server.stop()) << "jackd did not stop";
+        if (round == 1) {
+            // A note queued just before the server dies must not sound on the next one.
+            server.freeze();
+            EXPECT_EQ(send(*iPad, 50).first, "accepted") << "queued for a cycle that never comes";
+            ASSERT_TRUE(server.kill()) << "jackd did not die";
+            reader.reset();
+        } else {
+            reader.reset();
+            ASSERT_TRUE(server.stop()) << "jackd did not stop";
+        }
         ASSERT_TRUE(bridge.process().awaitLine("MIDI output lost", 5s, logFrom))
             << bridge.process().errorOutput();
+        std::vector<std::string> refusedIDs;
         for (int note = 70; note < 73; ++note) {
-            EXPECT_EQ(send(*iPad, note), (std::pair<std::string, std::string>{"rejected", refused}))
+            refusedIDs.push_back(Uuid::random().text());
+            EXPECT_EQ(send(*iPad, note, refusedIDs.back()),
+                      (std::pair<std::string, std::string>{"rejected", refused}))
                 << "during the outage";
         }
 
@@ -197,6 +217,10 @@ TEST_F(MIDIServerRestartTest, MIDIIsBackOnTheSamePortSoonAfterTheServerReturns) 
         EXPECT_EQ(portProperty(*reader, JackMIDISystem::manufacturerKey), "QV");
         EXPECT_EQ(portProperty(*reader, JackMIDISystem::modelKey), "Varnello Bridge");
         EXPECT_TRUE(portProperty(*reader, JackMIDISystem::uniqueIDKey));
+        // An iPad that sends a refused command again is told so; it is never played late.
+        EXPECT_EQ(send(*iPad, 70, refusedIDs[0]),
+                  (std::pair<std::string, std::string>{
+                      "rejected", "This command failed previously and will not be retried."}));
         ASSERT_EQ(send(*iPad, 61).first, "accepted");
         // The accepted probe and the note after it, and nothing of the outage.
         EXPECT_EQ(reader->take(2, 5s, 1s), (MIDIEvents{{0x90, 100, 100}, {0x90, 61, 100}}))
@@ -213,6 +237,8 @@ TEST_F(MIDIServerRestartTest, MIDIIsBackOnTheSamePortSoonAfterTheServerReturns) 
                     recoveries[i], i + 1);
     }
     EXPECT_EQ(bridge.terminate(), 0);
+    reader.reset();
+    EXPECT_TRUE(server.stop());
 }
 
 } // namespace
