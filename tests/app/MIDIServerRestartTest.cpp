@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <jack/metadata.h>
 #include <signal.h>
@@ -33,42 +34,70 @@ constexpr const char* bridgePort = "Varnello Bridge:Varnello Bridge";
 constexpr const char* refused = "CoreMIDI could not perform \u2018Send MIDI\u2019 (-3004).";
 constexpr int restarts = 3;
 
-// jackd with the dummy driver under a name no other test uses, so that the
-// session's shared server is never touched. Stopped by its pid. Its cycles
-// are long (43 ms), so that a monitor connected when the bridge's port
-// appears hears the port's first cycle.
+// jackd with the dummy driver, under a name of its own so that the session's
+// shared server is never touched, and under a time limit. Signalled by its
+// pid. Its cycles are long (43 ms), so that a monitor connected when the
+// bridge's port appears hears the port's first cycle. JACK keeps room for
+// eight servers' names and frees a name's place only when that name comes
+// back or its server ends cleanly, so the name is fixed and every server but
+// the one killed on purpose is ended with SIGTERM.
 class TestJackServer {
 public:
-    TestJackServer(std::string name, std::filesystem::path log)
-        : name_(std::move(name)), log_(std::move(log)) {}
+    explicit TestJackServer(std::filesystem::path log) : log_(std::move(log)) {}
+    ~TestJackServer() {
+        if (process_) {
+            ::kill(jackd_, SIGCONT);
+            end(SIGTERM);
+        }
+    }
 
-    const std::string& name() const noexcept { return name_; }
+    TestJackServer(const TestJackServer&) = delete;
+    TestJackServer& operator=(const TestJackServer&) = delete;
 
-    void start() {
+    static constexpr const char* name = "varnello-midi-restart-test";
+
+    // False when jackd could not be found running under its time limit.
+    bool start() {
         process_ = std::make_unique<testing::ChildProcess>(
-            std::vector<std::string>{"/usr/bin/jackd", "-n", name_, "-r", "-d", "dummy", "-r",
-                                     "48000", "-p", "2048"},
+            std::vector<std::string>{"/usr/bin/timeout", "120", "/usr/bin/jackd", "-n", name, "-r",
+                                     "-d", "dummy", "-r", "48000", "-p", "2048"},
             testing::ChildProcess::Environment{}, log_);
+        // timeout's one child.
+        const std::string children = "/proc/" + std::to_string(process_->pid()) + "/task/" +
+                                     std::to_string(process_->pid()) + "/children";
+        const auto deadline = Clock::now() + 5s;
+        while (Clock::now() < deadline) {
+            std::ifstream list(children);
+            if (list >> jackd_) {
+                return true;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return false;
     }
 
     // SIGTERM; false when it has not ended within a few seconds (it is killed then).
     bool stop() { return end(SIGTERM); }
     // No more cycles: what a client queues stays queued.
-    void freeze() { process_->sendSignal(SIGSTOP); }
+    void freeze() { ::kill(jackd_, SIGSTOP); }
     // The server dies without a word, as in a crash.
     bool kill() { return end(SIGKILL); }
 
 private:
     bool end(int signal) {
-        process_->sendSignal(signal);
+        ::kill(jackd_, signal);
         const bool ended = process_->waitForExit(5s).has_value();
+        if (!ended) {
+            ::kill(jackd_, SIGKILL);
+            process_->waitForExit(5s);
+        }
         process_.reset();
         return ended;
     }
 
-    std::string name_;
     std::filesystem::path log_;
     std::unique_ptr<testing::ChildProcess> process_;
+    pid_t jackd_ = -1;
 };
 
 int occurrences(const std::string& text, const std::string& part) {
@@ -91,7 +120,7 @@ protected:
             GTEST_SKIP() << "needs jackd (scripts/with-test-services.sh)";
         }
         // This process's JACK clients, the monitor among them, go to the test's server.
-        ::setenv("JACK_DEFAULT_SERVER", server.name().c_str(), 1);
+        ::setenv("JACK_DEFAULT_SERVER", TestJackServer::name, 1);
         // The monitor asks for the server until it answers; each refusal is expected.
         jack_set_error_function(+[](const char*) {});
     }
@@ -153,16 +182,15 @@ protected:
     }
 
     testing::TemporaryFolder folder;
-    TestJackServer server{"varnello-restart-" + std::to_string(::getpid()),
-                          folder.path() / "jackd.log"};
+    TestJackServer server{folder.path() / "jackd.log"};
 };
 
 TEST_F(MIDIServerRestartTest, MIDIIsBackOnTheSamePortSoonAfterTheServerReturns) {
-    server.start();
+    ASSERT_TRUE(server.start());
     auto reader = awaitServer();
     ASSERT_TRUE(reader) << "the test's jackd never answered";
     RealBridge bridge(folder.path(), 9);
-    const auto port = bridge.start({{"JACK_DEFAULT_SERVER", server.name()}});
+    const auto port = bridge.start({{"JACK_DEFAULT_SERVER", TestJackServer::name}});
     ASSERT_TRUE(port) << bridge.process().errorOutput();
     auto iPad = connectIPad(*port);
     ASSERT_TRUE(iPad);
@@ -193,7 +221,7 @@ TEST_F(MIDIServerRestartTest, MIDIIsBackOnTheSamePortSoonAfterTheServerReturns) 
                 << "during the outage";
         }
 
-        server.start();
+        ASSERT_TRUE(server.start());
         reader = awaitServer();
         const auto ready = Clock::now();
         ASSERT_TRUE(reader) << "the test's jackd did not come back";
