@@ -141,7 +141,9 @@ TEST_F(AsioTcpTransportTest, AnyAddressListenerIsReachedOverIPv6Loopback) {
     EXPECT_EQ(received.waitFor(1)[0].content, bytesOf("v6"));
 }
 
-TEST_F(AsioTcpTransportTest, AcceptedSocketsCarryTheKeepaliveOptionsAndCloseOnExec) {
+// Without keepalive is how the Agent API listener is made: its connections too
+// send each answer at once (TCP_NODELAY).
+TEST_F(AsioTcpTransportTest, AcceptedSocketsCarryTheKeepaliveOptionsNoDelayAndCloseOnExec) {
     struct Case {
         std::optional<TcpKeepalive> keepalive;
         int enabled;
@@ -181,6 +183,7 @@ TEST_F(AsioTcpTransportTest, AcceptedSocketsCarryTheKeepaliveOptionsAndCloseOnEx
             EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), c.interval);
             EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), c.count);
         }
+        EXPECT_NE(option(IPPROTO_TCP, TCP_NODELAY), 0);
         EXPECT_NE(::fcntl(descriptor, F_GETFD) & FD_CLOEXEC, 0);
     }
 }
