@@ -94,7 +94,7 @@ private:
         open,         // a receive is pending, or what the last one brought is handled
         paused,       // answers pile up: no receive until they have gone out
         peerFinished, // the peer sent its last bytes; they are still handled and answered
-        failed,       // the receive failed; the session closes once the messages in hand are
+        failed,       // the receive failed: the session closes after the messages in hand
         closed,       // nothing more is read or handled
     };
     // The output direction.

@@ -3,6 +3,7 @@
 // tablet that delays its acknowledgements, and an iPad that stops reading while
 // agents wait on it. Prints the figures.
 
+#include "LaunchedBridge.h"
 #include "OscAddressTally.h"
 #include "RealBridge.h"
 #include "support/TemporaryFolder.h"
@@ -13,11 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <regex>
 #include <sys/resource.h>
 #include <thread>
 
@@ -39,71 +38,6 @@ double milliseconds(Clock::duration duration) {
 double megabytes(std::size_t bytes) {
     return static_cast<double>(bytes) / (1024.0 * 1024.0);
 }
-
-// The bridge, headless on JACK, its data in `folder` and OSC going to `oscPort`;
-// started through `launcher` (a program that execs the rest, such as prlimit).
-class Bridge {
-public:
-    Bridge(const std::filesystem::path& folder, std::uint16_t oscPort,
-           std::vector<std::string> launcher = {}) {
-        testing::writeOscForwardingPreferences(
-            folder / "config" / "TessaroBridge" / "preferences.json", oscPort);
-        std::vector<std::string> command = std::move(launcher);
-        command.push_back(VARNELLO_BRIDGE_BINARY);
-        const std::string binary = command.front();
-        std::vector<std::string> arguments(command.begin() + 1, command.end());
-        arguments.insert(arguments.end(), {"--headless", "--midi=jack"});
-        process_ = std::make_unique<BridgeProcess>(
-            binary, arguments,
-            std::map<std::string, std::string>{{"XDG_DATA_HOME", (folder / "data").string()},
-                                               {"XDG_CONFIG_HOME", (folder / "config").string()}});
-        static const std::regex ready(R"(Server status: Beschikbaar via wifi \(TCP (\d+)\))");
-        const auto line = process_->awaitLine("Beschikbaar via wifi", 30s);
-        std::smatch match;
-        if (line && std::regex_search(*line, match, ready)) {
-            port_ = static_cast<std::uint16_t>(std::stoi(match[1]));
-        }
-    }
-
-    std::optional<std::uint16_t> port() const { return port_; }
-    BridgeProcess& process() { return *process_; }
-    std::optional<int> terminate() { return process_->terminate(20s); }
-
-    std::size_t openDescriptors() const {
-        const auto folder = "/proc/" + std::to_string(process_->pid()) + "/fd";
-        std::error_code error;
-        return static_cast<std::size_t>(
-            std::distance(std::filesystem::directory_iterator(folder, error),
-                          std::filesystem::directory_iterator()));
-    }
-
-    // The soft limit on open files, from /proc/<pid>/limits.
-    std::uint64_t softDescriptorLimit() const {
-        std::ifstream limits("/proc/" + std::to_string(process_->pid()) + "/limits");
-        std::string line;
-        while (std::getline(limits, line)) {
-            if (line.rfind("Max open files", 0) == 0) {
-                return std::stoull(line.substr(std::string("Max open files").size()));
-            }
-        }
-        return 0;
-    }
-
-    std::size_t residentMemory() const {
-        std::ifstream status("/proc/" + std::to_string(process_->pid()) + "/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.rfind("VmRSS:", 0) == 0) {
-                return std::stoull(line.substr(6)) * 1024;
-            }
-        }
-        return 0;
-    }
-
-private:
-    std::unique_ptr<BridgeProcess> process_;
-    std::optional<std::uint16_t> port_;
-};
 
 bool hasJack() {
     return std::getenv("VARNELLO_TEST_JACK") != nullptr;
@@ -163,8 +97,8 @@ TEST_P(DescriptorLimit, NewIPadIsServedBesideMoreIdleConnectionsThanDescriptors)
     const rlim_t hard = GetParam().hard;
     testing::TemporaryFolder folder;
     testing::OscAddressTally osc;
-    Bridge bridge(folder.path(), osc.port(),
-                  {"/usr/bin/prlimit", "--nofile=1024:" + std::to_string(hard), "--"});
+    LaunchedBridge bridge(folder.path(), osc.port(),
+                          {"/usr/bin/prlimit", "--nofile=1024:" + std::to_string(hard), "--"});
     ASSERT_TRUE(bridge.port()) << bridge.process().errorOutput();
     EXPECT_EQ(bridge.softDescriptorLimit(), hard) << "raised to the hard limit";
     const std::size_t idleDescriptors = bridge.openDescriptors();
@@ -239,7 +173,7 @@ TEST(DelayedAcknowledgements, SecondAnswerOfAPairInOneSegmentFollowsTheFirstAtOn
     }
     testing::TemporaryFolder folder;
     testing::OscAddressTally osc;
-    Bridge bridge(folder.path(), osc.port());
+    LaunchedBridge bridge(folder.path(), osc.port());
     ASSERT_TRUE(bridge.port()) << bridge.process().errorOutput();
     auto iPad = connectIPad(*bridge.port());
     ASSERT_NE(iPad, nullptr);
@@ -338,7 +272,7 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
     }
     testing::TemporaryFolder folder;
     testing::OscAddressTally osc;
-    Bridge bridge(folder.path(), osc.port());
+    LaunchedBridge bridge(folder.path(), osc.port());
     ASSERT_TRUE(bridge.port()) << bridge.process().errorOutput();
 
     // A small window and small segments: the bridge's socket buffers take only
