@@ -2,6 +2,7 @@
 #include "app/ProgramOptions.h"
 #include "app/ProgramOptionsError.h"
 #include "app/TerminationSignals.h"
+#include "server/DescriptorLimit.h"
 #include "support/JournalLogSink.h"
 
 #include <cstdio>
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
     using namespace varnello;
     // Before Qt or the server start a thread, so that every thread inherits it.
     TerminationSignals::block();
+    raiseDescriptorLimit();
 
     ProgramOptions options;
     try {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <pthread.h>
 #include <thread>
+#include <unordered_set>
 
 namespace varnello {
 
@@ -22,6 +23,13 @@ struct AsioServerQueue::Shared {
     std::mutex mutex;
     std::condition_variable finished;
     bool idle = false;
+    // The timers waiting, and once stopping, the end of the grace: a timer
+    // that would fire after it never runs, so it is dropped rather than
+    // holding the stop for the whole grace (a connection's 30-second
+    // time-outs, say). Guarded by the mutex; the timers themselves are
+    // touched on the queue only.
+    std::unordered_set<asio::steady_timer*> timers;
+    std::optional<std::chrono::steady_clock::time_point> graceEnd;
 };
 
 AsioServerQueue::AsioServerQueue() : shared_(std::make_shared<Shared>()) {
@@ -51,7 +59,19 @@ void AsioServerQueue::post(Work work) {
 
 void AsioServerQueue::postAfter(std::chrono::milliseconds delay, Work work) {
     auto timer = std::make_shared<asio::steady_timer>(shared_->context, delay);
-    timer->async_wait([timer, work = std::move(work)](const std::error_code& error) {
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (shared_->graceEnd && timer->expiry() > *shared_->graceEnd) {
+            return;
+        }
+        shared_->timers.insert(timer.get());
+    }
+    timer->async_wait([shared = std::weak_ptr(shared_), timer,
+                       work = std::move(work)](const std::error_code& error) {
+        if (auto alive = shared.lock()) {
+            std::lock_guard lock(alive->mutex);
+            alive->timers.erase(timer.get());
+        }
         if (!error) {
             work();
         }
@@ -71,6 +91,19 @@ void AsioServerQueue::stop(std::chrono::milliseconds grace) {
     if (!shared_->thread.joinable()) {
         return;
     }
+    const auto graceEnd = std::chrono::steady_clock::now() + grace;
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->graceEnd = graceEnd;
+    }
+    asio::post(shared_->context, [shared = shared_, graceEnd] {
+        std::lock_guard lock(shared->mutex);
+        for (auto* timer : shared->timers) {
+            if (timer->expiry() > graceEnd) {
+                timer->cancel();
+            }
+        }
+    });
     shared_->keepRunning.reset();
     {
         std::unique_lock lock(shared_->mutex);

@@ -24,14 +24,30 @@ void BridgeAgentControlSession::start() {
                 self->handleState(state);
             }
         });
+    queue_.postAfter(requestTimeout, [weak] {
+        if (auto self = weak.lock()) {
+            self->closeIfStill(Stage::connecting);
+            self->closeIfStill(Stage::reading);
+        }
+    });
     connection_->start();
+}
+
+void BridgeAgentControlSession::closeIfStill(Stage stage) {
+    assert(queue_.isCurrent());
+    if (stage_ == stage) {
+        close();
+    }
 }
 
 void BridgeAgentControlSession::handleState(TcpConnection::State state) {
     assert(queue_.isCurrent());
     switch (state) {
     case TcpConnection::State::ready:
-        receiveNext();
+        if (stage_ == Stage::connecting) {
+            stage_ = Stage::reading;
+            receiveNext();
+        }
         break;
     case TcpConnection::State::failed:
     case TcpConnection::State::cancelled:
@@ -56,7 +72,7 @@ void BridgeAgentControlSession::receiveNext() {
 void BridgeAgentControlSession::handleReceived(const std::vector<std::uint8_t>& content,
                                                bool isComplete, bool hasError) {
     assert(queue_.isCurrent());
-    if (didCancel_ || didFinish_) {
+    if (stage_ != Stage::reading || didFinish_) {
         return;
     }
     if (!content.empty()) {
@@ -69,35 +85,35 @@ void BridgeAgentControlSession::handleReceived(const std::vector<std::uint8_t>& 
         }
         for (const auto& message : messages) {
             const auto* request = message.bodyIf<TessaroBridgeAgentRequest>();
-            if (didReceiveRequest_ || request == nullptr) {
+            if (stage_ != Stage::reading || request == nullptr) {
                 close();
                 return;
             }
-            didReceiveRequest_ = true;
+            stage_ = Stage::waiting;
             std::weak_ptr<BridgeAgentControlSession> weak = weak_from_this();
             requestHandler_(*request, [weak](const TessaroBridgeAgentResponse& response) {
                 if (auto self = weak.lock()) {
                     self->sendResponse(response);
                 }
             });
-            if (didCancel_ || didFinish_) {
+            if (stage_ == Stage::closed || didFinish_) {
                 return;
             }
         }
     }
-    if (hasError || (isComplete && !responseInFlight_)) {
+    if (hasError || (isComplete && stage_ != Stage::responding)) {
         // The peer is gone or has stopped sending before its answer was ready.
         close();
         return;
     }
-    if (!didReceiveRequest_) {
+    if (stage_ == Stage::reading) {
         receiveNext();
     }
 }
 
 void BridgeAgentControlSession::sendResponse(const TessaroBridgeAgentResponse& response) {
     assert(queue_.isCurrent());
-    if (didCancel_ || didFinish_) {
+    if (stage_ != Stage::waiting || didFinish_) {
         return;
     }
     std::vector<std::uint8_t> frame;
@@ -107,7 +123,7 @@ void BridgeAgentControlSession::sendResponse(const TessaroBridgeAgentResponse& r
         close();
         return;
     }
-    responseInFlight_ = true;
+    stage_ = Stage::responding;
     // Kept until the response is out, also when the server has let go of the
     // session while stopping; cancelling ends the send in any case.
     keepAliveUntilCancelled_ = shared_from_this();
@@ -115,6 +131,11 @@ void BridgeAgentControlSession::sendResponse(const TessaroBridgeAgentResponse& r
     connection_->send(std::move(frame), [weak](const std::optional<TransportError>&) {
         if (auto self = weak.lock()) {
             self->close();
+        }
+    });
+    queue_.postAfter(sendStallTimeout, [weak] {
+        if (auto self = weak.lock()) {
+            self->closeIfStill(Stage::responding);
         }
     });
 }
@@ -132,8 +153,8 @@ void BridgeAgentControlSession::finish() {
 
 void BridgeAgentControlSession::close() {
     assert(queue_.isCurrent());
-    if (!didCancel_) {
-        didCancel_ = true;
+    if (stage_ != Stage::closed) {
+        stage_ = Stage::closed;
         connection_->cancel();
     }
     finish();

@@ -24,6 +24,11 @@ void BridgeClientSession::start() {
                 self->handleState(state);
             }
         });
+    queue_.postAfter(helloTimeout, [weak] {
+        if (auto self = weak.lock()) {
+            self->helloTimedOut();
+        }
+    });
     connection_->start();
 }
 
@@ -31,18 +36,38 @@ void BridgeClientSession::handleState(TcpConnection::State state) {
     assert(queue_.isCurrent());
     switch (state) {
     case TcpConnection::State::ready:
+        if (readState_ != ReadState::starting) {
+            break;
+        }
         // The bridge speaks first: its hello goes out before the first read.
-        sendMessage(bridgeHello_, {});
-        if (!didCancel_) {
+        sendOwn(bridgeHello_);
+        if (readState_ == ReadState::starting) {
+            readState_ = ReadState::open;
             receiveNext();
         }
         break;
     case TcpConnection::State::failed:
     case TcpConnection::State::cancelled:
-        finish();
+        connectionEnded();
         break;
     default:
         break;
+    }
+}
+
+void BridgeClientSession::connectionEnded() {
+    // Nothing more goes out on it: what waits fails now, and what is in
+    // flight fails with the send's own completion.
+    writeState_ = WriteState::closed;
+    failQueuedSends();
+    finish();
+    keepAliveUntilCancelled_.reset();
+}
+
+void BridgeClientSession::helloTimedOut() {
+    assert(queue_.isCurrent());
+    if (!tessaroHello_ && !didFinish_) {
+        close();
     }
 }
 
@@ -60,7 +85,7 @@ void BridgeClientSession::receiveNext() {
 void BridgeClientSession::handleReceived(const std::vector<std::uint8_t>& content, bool isComplete,
                                          bool hasError) {
     assert(queue_.isCurrent());
-    if (didCancel_ || didFinish_) {
+    if (readState_ != ReadState::open) {
         return;
     }
     if (!content.empty()) {
@@ -73,14 +98,17 @@ void BridgeClientSession::handleReceived(const std::vector<std::uint8_t>& conten
             return;
         }
     }
-    peerFinishedSending_ = isComplete;
-    receiveFailed_ = hasError;
+    if (hasError) {
+        readState_ = ReadState::failed;
+    } else if (isComplete) {
+        readState_ = ReadState::peerFinished;
+    }
     handleNextMessage();
 }
 
 void BridgeClientSession::handleNextMessage() {
     assert(queue_.isCurrent());
-    if (didCancel_ || didFinish_) {
+    if (readState_ == ReadState::closed) {
         return;
     }
     if (incoming_.empty()) {
@@ -90,7 +118,7 @@ void BridgeClientSession::handleNextMessage() {
     const TessaroBridgeMessage message = std::move(incoming_.front());
     incoming_.pop_front();
     handleMessage(message);
-    if (awaitingAcknowledgement_ || didCancel_ || didFinish_) {
+    if (awaitingAcknowledgement_ || readState_ == ReadState::closed) {
         return;
     }
     if (incoming_.empty()) {
@@ -114,35 +142,41 @@ void BridgeClientSession::handleAcknowledgement(
     const TessaroBridgeAcknowledgement& acknowledgement) {
     assert(queue_.isCurrent());
     awaitingAcknowledgement_ = false;
-    if (didCancel_ || didFinish_) {
+    if (readState_ == ReadState::closed) {
         return;
     }
-    sendMessage(acknowledgement, {});
+    sendOwn(acknowledgement);
     postNextMessage();
 }
 
 void BridgeClientSession::continueAfterMessages() {
-    if (receiveFailed_) {
-        close();
-        return;
-    }
-    if (!peerFinishedSending_) {
+    switch (readState_) {
+    case ReadState::open:
         if (queuedSendBytes_ > maximumQueuedSendBytes) {
-            readingPaused_ = true;
+            readState_ = ReadState::paused;
         } else {
             receiveNext();
         }
         return;
-    }
-    // A half-close still gets the answers to what it sent before.
-    finish();
-    if (sendInFlight_) {
-        // Out of the registry now: the session keeps itself until the
-        // connection is cancelled, which also ends every send in flight.
-        cancelWhenDrained_ = true;
-        keepAliveUntilCancelled_ = shared_from_this();
-    } else {
-        cancelConnection();
+    case ReadState::failed:
+        close();
+        return;
+    case ReadState::peerFinished:
+        // A half-close still gets the answers to what it sent before.
+        finish();
+        if (writeState_ == WriteState::inFlight) {
+            // Out of the registry now: the session keeps itself until the
+            // connection is cancelled, which also ends every send in flight.
+            writeState_ = WriteState::draining;
+            keepAliveUntilCancelled_ = shared_from_this();
+        } else {
+            cancelConnection();
+        }
+        return;
+    case ReadState::starting:
+    case ReadState::paused:
+    case ReadState::closed:
+        return;
     }
 }
 
@@ -150,20 +184,18 @@ void BridgeClientSession::handleMessage(const TessaroBridgeMessage& message) {
     switch (message.type()) {
     case TessaroBridgeMessage::MessageType::hello: {
         const auto& hello = *message.bodyIf<TessaroBridgeHello>();
-        if (didReceiveClientHello_ || hello.role() != TessaroBridgePeerRole::tessaro) {
+        if (tessaroHello_ || hello.role() != TessaroBridgePeerRole::tessaro) {
             close();
             return;
         }
         tessaroHello_ = hello;
-        didReceiveClientHello_ = true;
         return;
     }
     case TessaroBridgeMessage::MessageType::command: {
         const auto& command = *message.bodyIf<TessaroBridgeCommand>();
-        if (!didReceiveClientHello_) {
-            sendMessage(TessaroBridgeAcknowledgement{command.id, TessaroBridgeAckStatus::rejected,
-                                                     helloRequiredDetail},
-                        {});
+        if (!tessaroHello_) {
+            sendOwn(TessaroBridgeAcknowledgement{command.id, TessaroBridgeAckStatus::rejected,
+                                                 helloRequiredDetail});
             return;
         }
         awaitingAcknowledgement_ = true;
@@ -180,7 +212,7 @@ void BridgeClientSession::handleMessage(const TessaroBridgeMessage& message) {
         close();
         return;
     case TessaroBridgeMessage::MessageType::agentResponse:
-        if (!didReceiveClientHello_) {
+        if (!tessaroHello_) {
             close();
             return;
         }
@@ -194,25 +226,46 @@ void BridgeClientSession::handleMessage(const TessaroBridgeMessage& message) {
 void BridgeClientSession::sendMessage(const TessaroBridgeMessage& message,
                                       FailureAction onFailure) {
     assert(queue_.isCurrent());
-    if (didCancel_ || didFinish_) {
+    auto fail = [&onFailure] {
         if (onFailure) {
             onFailure();
         }
+    };
+    if (didFinish_ || writeState_ == WriteState::closed) {
+        return fail();
+    }
+    auto frame = frameOrClose(message);
+    if (!frame || queuedSendBytes_ + frame->size() > maximumQueuedSendBytes) {
+        return fail();
+    }
+    enqueue(std::move(*frame), std::move(onFailure));
+}
+
+// The session's own answers are bounded by its reading, which pauses while
+// they pile up.
+void BridgeClientSession::sendOwn(const TessaroBridgeMessage& message) {
+    if (writeState_ == WriteState::closed || writeState_ == WriteState::draining) {
         return;
     }
-    std::vector<std::uint8_t> frame;
+    if (auto frame = frameOrClose(message)) {
+        enqueue(std::move(*frame), {});
+    }
+}
+
+std::optional<std::vector<std::uint8_t>>
+BridgeClientSession::frameOrClose(const TessaroBridgeMessage& message) {
     try {
-        frame = encodeFrame(message);
+        return encodeFrame(message);
     } catch (const std::exception&) {
         close();
-        if (onFailure) {
-            onFailure();
-        }
-        return;
+        return std::nullopt;
     }
+}
+
+void BridgeClientSession::enqueue(std::vector<std::uint8_t> frame, FailureAction onFailure) {
     queuedSendBytes_ += frame.size();
     outgoing_.push_back(Outgoing{std::move(frame), std::move(onFailure)});
-    if (!sendInFlight_) {
+    if (writeState_ == WriteState::idle) {
         sendFront();
     }
 }
@@ -221,7 +274,10 @@ void BridgeClientSession::sendFront() {
     Outgoing next = std::move(outgoing_.front());
     outgoing_.pop_front();
     queuedSendBytes_ -= next.frame.size();
-    sendInFlight_ = true;
+    if (writeState_ == WriteState::idle) {
+        writeState_ = WriteState::inFlight;
+    }
+    watchForStall();
     std::weak_ptr<BridgeClientSession> weak = weak_from_this();
     connection_->send(std::move(next.frame), [weak, onFailure = std::move(next.onFailure)](
                                                  const std::optional<TransportError>& error) {
@@ -235,25 +291,57 @@ void BridgeClientSession::sendFront() {
 
 void BridgeClientSession::handleSendCompletion(bool hasError, const FailureAction& onFailure) {
     assert(queue_.isCurrent());
-    sendInFlight_ = false;
-    if (hasError) {
+    ++completedSends_;
+    if (hasError || writeState_ == WriteState::closed) {
         close();
-        failQueuedSends();
-        if (onFailure) {
+        if (hasError && onFailure) {
             onFailure();
         }
         return;
     }
-    if (!outgoing_.empty() && !didCancel_) {
+    if (!outgoing_.empty()) {
         sendFront();
-    } else if (cancelWhenDrained_) {
+    } else if (writeState_ == WriteState::draining) {
         cancelConnection();
+        return;
+    } else {
+        writeState_ = WriteState::idle;
     }
-    if (readingPaused_ && queuedSendBytes_ <= maximumQueuedSendBytes && !didCancel_ &&
-        !didFinish_) {
-        readingPaused_ = false;
+    if (readState_ == ReadState::paused && queuedSendBytes_ <= maximumQueuedSendBytes) {
+        readState_ = ReadState::open;
         receiveNext();
     }
+}
+
+void BridgeClientSession::watchForStall() {
+    if (!stallWatch_) {
+        stallWatch_ = StallWatch{completedSends_, 0};
+        postStallCheck();
+    }
+}
+
+void BridgeClientSession::postStallCheck() {
+    std::weak_ptr<BridgeClientSession> weak = weak_from_this();
+    queue_.postAfter(sendStallTimeout / stallChecks, [weak] {
+        if (auto self = weak.lock()) {
+            self->checkForStall();
+        }
+    });
+}
+
+void BridgeClientSession::checkForStall() {
+    assert(queue_.isCurrent());
+    if (writeState_ != WriteState::inFlight && writeState_ != WriteState::draining) {
+        stallWatch_.reset();
+        return;
+    }
+    if (stallWatch_->completedSends != completedSends_) {
+        *stallWatch_ = StallWatch{completedSends_, 0};
+    } else if (++stallWatch_->quietChecks >= stallChecks) {
+        close();
+        return;
+    }
+    postStallCheck();
 }
 
 void BridgeClientSession::failQueuedSends() {
@@ -268,8 +356,9 @@ void BridgeClientSession::failQueuedSends() {
 }
 
 void BridgeClientSession::cancelConnection() {
-    if (!didCancel_) {
-        didCancel_ = true;
+    readState_ = ReadState::closed;
+    if (writeState_ != WriteState::closed) {
+        writeState_ = WriteState::closed;
         connection_->cancel();
     }
     keepAliveUntilCancelled_.reset();
@@ -281,6 +370,7 @@ void BridgeClientSession::finish() {
         return;
     }
     didFinish_ = true;
+    readState_ = ReadState::closed;
     if (onFinished) {
         onFinished(id_);
     }
@@ -289,10 +379,8 @@ void BridgeClientSession::finish() {
 void BridgeClientSession::close() {
     assert(queue_.isCurrent());
     cancelConnection();
+    failQueuedSends();
     finish();
-    if (!sendInFlight_) {
-        failQueuedSends();
-    }
 }
 
 } // namespace varnello

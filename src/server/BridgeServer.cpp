@@ -3,6 +3,7 @@
 #include "protocol/TessaroBridgeConstants.h"
 #include "protocol/TessaroBridgeHello.h"
 #include "server/BonjourAdvertisement.h"
+#include "server/DescriptorLimit.h"
 
 #include <algorithm>
 #include <cassert>
@@ -27,7 +28,13 @@ BridgeServer::BridgeServer(BridgeIdentity identity, BridgeCommandHandler command
                                           environment.serverQueue, std::move(commandHandler))),
       mainExecutor_(environment.mainExecutor), queue_(environment.serverQueue),
       transport_(environment.transport), bonjourPublisher_(std::move(environment.bonjourPublisher)),
+      limits_(ConnectionLimits::forDescriptorLimit(descriptorLimit())),
       router_(std::make_shared<AgentRequestRouter>(queue_)) {}
+
+void BridgeServer::setConnectionLimits(ConnectionLimits limits) {
+    assert(mainExecutor_.isCurrent());
+    limits_ = limits;
+}
 
 BridgeServer::~BridgeServer() {
     // Whatever is still open belongs to the server queue; the sessions'
@@ -167,7 +174,8 @@ void BridgeServer::handleListenerState(const TcpListener* reporter, TcpListener:
 
 void BridgeServer::acceptClientConnection(std::shared_ptr<TcpConnection> connection) {
     assert(queue_.isCurrent());
-    if (!listener_) {
+    if (!listener_ || !makeRoomForClient()) {
+        // Accepted and closed at once, so that the backlog never fills.
         connection->cancel();
         return;
     }
@@ -200,13 +208,38 @@ void BridgeServer::acceptClientConnection(std::shared_ptr<TcpConnection> connect
         }
     };
     sessions_.push_back(session);
+    clientConnections_.push_back(session);
     reportStatus();
     session->start();
 }
 
+// At the cap, the oldest session without a valid hello gives way: an iPad says
+// hello at once, so it is a device that connected and never spoke.
+bool BridgeServer::makeRoomForClient() {
+    std::erase_if(clientConnections_, [](const auto& weak) {
+        const auto session = weak.lock();
+        return !session || !session->holdsConnection();
+    });
+    if (clientConnections_.size() < limits_.maximumClientConnections) {
+        return true;
+    }
+    const auto silent = std::find_if(sessions_.begin(), sessions_.end(), [](const auto& session) {
+        return !session->tessaroHello() && session->holdsConnection();
+    });
+    if (silent == sessions_.end()) {
+        return false;
+    }
+    const auto evicted = *silent;
+    evicted->close();
+    std::erase_if(clientConnections_,
+                  [&evicted](const auto& weak) { return weak.lock() == evicted; });
+    return clientConnections_.size() < limits_.maximumClientConnections;
+}
+
 void BridgeServer::acceptAgentControlConnection(std::shared_ptr<TcpConnection> connection) {
     assert(queue_.isCurrent());
-    if (!agentControlListener_) {
+    if (!agentControlListener_ ||
+        agentControlSessions_.size() >= limits_.maximumAgentControlConnections) {
         connection->cancel();
         return;
     }
@@ -260,6 +293,7 @@ void BridgeServer::shutDown() {
     assert(queue_.isCurrent());
     auto sessions = std::move(sessions_);
     sessions_.clear();
+    clientConnections_.clear();
     auto controls = std::move(agentControlSessions_);
     agentControlSessions_.clear();
 

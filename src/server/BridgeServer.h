@@ -9,6 +9,7 @@
 #include "server/BridgeClientSession.h"
 #include "server/BridgeCommandQueue.h"
 #include "server/BridgeServerState.h"
+#include "server/ConnectionLimits.h"
 #include "server/TcpConnection.h"
 #include "server/TcpListener.h"
 #include "server/TcpTransport.h"
@@ -63,6 +64,8 @@ public:
 
     // Set before start.
     StatusChangeHandler onStatusChange;
+    // Set before start; by default the caps for this process's descriptor limit.
+    void setConnectionLimits(ConnectionLimits limits);
 
     // Creates and starts both listeners; does nothing when already started.
     // Throws TransportError when either listener cannot be created; then
@@ -92,6 +95,7 @@ private:
                              const std::optional<TransportError>& error);
     void acceptClientConnection(std::shared_ptr<TcpConnection> connection);
     void acceptAgentControlConnection(std::shared_ptr<TcpConnection> connection);
+    bool makeRoomForClient();
     void shutDown();
     void setState(BridgeServerState state);
     void reportStatus();
@@ -107,8 +111,12 @@ private:
     std::shared_ptr<BonjourPublisher> bonjourPublisher_;
     std::shared_ptr<TcpListener> listener_;
     std::shared_ptr<TcpListener> agentControlListener_;
+    ConnectionLimits limits_;
     // In the order they connected, which is also the order of device lists.
     std::vector<std::shared_ptr<BridgeClientSession>> sessions_;
+    // Every iPad session that may still hold its connection, finished ones
+    // sending their last answers included: what the cap counts.
+    std::vector<std::weak_ptr<BridgeClientSession>> clientConnections_;
     std::unordered_map<Uuid, std::shared_ptr<BridgeAgentControlSession>> agentControlSessions_;
     std::shared_ptr<AgentRequestRouter> router_;
     BridgeServerState state_ = BridgeServerState::stopped();

@@ -5,6 +5,7 @@
 #include <array>
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <thread>
 
 namespace varnello {
 namespace {
@@ -73,6 +74,24 @@ TEST(AsioServerQueueTest, StopEndsAtTheGraceWhenWorkIsStillWaiting) {
     queue.stop(std::chrono::milliseconds(50));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
     EXPECT_TRUE(done.values().empty());
+}
+
+// Regression: every connection's 30-second time-outs held each stop of the
+// program for its whole grace.
+TEST(AsioServerQueueTest, StopDoesNotWaitForTimersThatCannotFireWithinTheGrace) {
+    Recorder<int> done;
+    AsioServerQueue queue;
+    queue.postAfter(std::chrono::seconds(30), [&] { done.add(1); });
+    queue.post([&] {
+        // Posted once the stop has begun, by work that runs in the grace.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        queue.postAfter(std::chrono::seconds(30), [&] { done.add(2); });
+        queue.postAfter(std::chrono::milliseconds(10), [&] { done.add(3); });
+    });
+    const auto started = std::chrono::steady_clock::now();
+    queue.stop(std::chrono::seconds(20));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_EQ(done.values(), std::vector<int>{3});
 }
 
 // Regression: a queue released by its own last handler must not join its own thread.

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
 #include <numeric>
+#include <sys/resource.h>
 #include <thread>
 
 namespace varnello {
@@ -141,7 +142,9 @@ TEST_F(AsioTcpTransportTest, AnyAddressListenerIsReachedOverIPv6Loopback) {
     EXPECT_EQ(received.waitFor(1)[0].content, bytesOf("v6"));
 }
 
-TEST_F(AsioTcpTransportTest, AcceptedSocketsCarryTheKeepaliveOptionsAndCloseOnExec) {
+// Without keepalive is how the Agent API listener is made: its connections too
+// send each answer at once (TCP_NODELAY).
+TEST_F(AsioTcpTransportTest, AcceptedSocketsCarryTheKeepaliveOptionsNoDelayAndCloseOnExec) {
     struct Case {
         std::optional<TcpKeepalive> keepalive;
         int enabled;
@@ -181,8 +184,46 @@ TEST_F(AsioTcpTransportTest, AcceptedSocketsCarryTheKeepaliveOptionsAndCloseOnEx
             EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), c.interval);
             EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), c.count);
         }
+        EXPECT_NE(option(IPPROTO_TCP, TCP_NODELAY), 0);
         EXPECT_NE(::fcntl(descriptor, F_GETFD) & FD_CLOEXEC, 0);
     }
+}
+
+// With every descriptor taken, accepting fails: the listener tries again later
+// rather than failing, and accepts once a descriptor is free again.
+TEST_F(AsioTcpTransportTest, ListenerOutOfDescriptorsWaitsAndAcceptsOnceOneIsFree) {
+    const auto port = listen(iPadParameters());
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(client, 0);
+    rlimit original{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
+    rlimit lowered = original;
+    lowered.rlim_cur = static_cast<rlim_t>(client) + 16;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> filler;
+    for (int descriptor; (descriptor = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) {
+        filler.push_back(descriptor);
+    }
+    const int openError = errno;
+
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int connected = ::connect(client, reinterpret_cast<sockaddr*>(&peer), sizeof peer);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto acceptedWhileFull = accepted.values().size();
+
+    for (const int descriptor : filler) {
+        ::close(descriptor);
+    }
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &original), 0);
+    EXPECT_EQ(openError, EMFILE);
+    ASSERT_EQ(connected, 0);
+    EXPECT_EQ(acceptedWhileFull, 0U);
+    acceptedConnection(); // waits for it
+    EXPECT_EQ(listenerEvents.values().size(), 1U) << "still only the ready report";
+    ::close(client);
 }
 
 TEST_F(AsioTcpTransportTest, ReceiveDeliversBetweenOneAndTheMaximumInOrder) {

@@ -4,8 +4,10 @@
 #include "server/WireHelpers.h"
 #include "support/ManualExecutor.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -159,6 +161,49 @@ TEST_F(ControlSessionTest, PeerClosingBeforeAnyRequestFinishes) {
     EXPECT_TRUE(requests.empty());
     EXPECT_EQ(finishedCount, 1);
 }
+
+using namespace std::chrono_literals;
+
+// The stage a control session is left in, and when it is closed for it.
+struct SilenceCase {
+    const char* name;
+    bool sendsRequest;
+    bool isAnswered;
+    std::chrono::milliseconds openUntil;
+    std::optional<std::chrono::milliseconds> closedAt;
+};
+
+class ControlSessionSilence : public ControlSessionTest,
+                              public ::testing::WithParamInterface<SilenceCase> {};
+
+TEST_P(ControlSessionSilence, ClosesOnlyWhereTheAgentKeepsItWaiting) {
+    const auto& given = GetParam();
+    connection->completeSendsAutomatically = false; // the agent takes no bytes
+    if (given.sendsRequest) {
+        connection->deliver(frameOf(requestJson));
+        ASSERT_EQ(completions.size(), 1U);
+    }
+    if (given.isAnswered) {
+        completions[0](answer());
+    }
+    queue.advance(given.openUntil);
+    EXPECT_EQ(connection->cancelCount, 0);
+    EXPECT_EQ(finishedCount, 0);
+    if (given.closedAt) {
+        queue.advance(*given.closedAt - given.openUntil);
+        EXPECT_EQ(connection->cancelCount, 1);
+        EXPECT_EQ(finishedCount, 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Stages, ControlSessionSilence,
+    ::testing::Values(
+        SilenceCase{"NoRequestIsClosedAfterThirtySeconds", false, false, 29999ms, 30s},
+        // The router answers it within 10 seconds; the session waits for that.
+        SilenceCase{"RequestAwaitingItsAnswerStays", true, false, 120s, std::nullopt},
+        SilenceCase{"ResponseNotTakenIsGivenUpAfterThirtySeconds", true, true, 29999ms, 30s}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace
 } // namespace varnello

@@ -2,11 +2,7 @@
 
 #include "protocol/TessaroBridgeAgentDevice.h"
 #include "server/BonjourAdvertisement.h"
-#include "server/FakeDnsServiceRegistrar.h"
-#include "server/FakeTcpTransport.h"
-#include "server/WireHelpers.h"
-#include "support/ManualExecutor.h"
-#include "support/RecordingLogSink.h"
+#include "server/ServerFixture.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -18,82 +14,13 @@
 namespace varnello {
 namespace {
 
+using namespace testing::servertest;
 using testing::FakeDnsServiceRegistrar;
 using testing::FakeTcpConnection;
 using testing::FakeTcpListener;
 using testing::frameOf;
 using testing::messagesIn;
 using testing::uuidOf;
-using Report = std::pair<BridgeServerState, std::int64_t>;
-
-const std::string requestID = "4D3C2B1A-9F8E-4D7C-8B6A-5F4E3D2C1B0A";
-const BridgeIdentity studio{std::string(64, 'c'), "Studio Mac"};
-
-class ServerTest : public ::testing::Test {
-protected:
-    void makeServer(BridgeIdentity identity = studio) {
-        auto registrar = std::make_unique<FakeDnsServiceRegistrar>(dns);
-        auto publisher = std::make_unique<BonjourPublisher>(
-            main, std::make_shared<RecordingLogSink>(), std::move(registrar));
-        server = std::make_shared<BridgeServer>(
-            std::move(identity),
-            [this](std::span<const TessaroBridgeCommand> commands) {
-                batches.emplace_back();
-                std::vector<TessaroBridgeAcknowledgement> answers;
-                for (const auto& command : commands) {
-                    ++commandsExecuted;
-                    batches.back().push_back(command.id);
-                    answers.push_back({command.id, TessaroBridgeAckStatus::accepted, std::nullopt});
-                }
-                return answers;
-            },
-            BridgeServerEnvironment{main, queue, transport, std::move(publisher)});
-        server->onStatusChange = [this](const BridgeServerState& state, std::int64_t count) {
-            reports.emplace_back(state, count);
-        };
-    }
-
-    void startReady(std::uint16_t port = 40123) {
-        makeServer();
-        server->start();
-        queue.runDue();
-        iPadListener().boundPort = port;
-        iPadListener().report(TcpListener::State::ready);
-        main.runDue();
-    }
-
-    FakeTcpListener& iPadListener() { return *transport.listeners.at(0); }
-    FakeTcpListener& agentListener() { return *transport.listeners.at(1); }
-
-    std::shared_ptr<FakeTcpConnection> connectIPad(const std::string& helloJson) {
-        auto connection = iPadListener().connect();
-        connection->report(TcpConnection::State::ready);
-        if (!helloJson.empty()) {
-            connection->deliver(frameOf(helloJson));
-        }
-        queue.runDue();
-        return connection;
-    }
-
-    std::shared_ptr<FakeTcpConnection> sendAgentRequest(const std::string& requestJson) {
-        auto connection = agentListener().connect();
-        connection->report(TcpConnection::State::ready);
-        connection->deliver(frameOf(requestJson));
-        queue.runDue();
-        return connection;
-    }
-
-    ManualExecutor main;
-    ManualExecutor queue;
-    testing::FakeTcpTransport transport{queue};
-    std::shared_ptr<FakeDnsServiceRegistrar::Log> dns =
-        std::make_shared<FakeDnsServiceRegistrar::Log>();
-    std::shared_ptr<BridgeServer> server;
-    std::vector<Report> reports;
-    int commandsExecuted = 0;
-    // The identifiers of each batch the handler was given.
-    std::vector<std::vector<Uuid>> batches;
-};
 
 TEST_F(ServerTest, StartCreatesBothListenersAndStartsThemOnTheQueue) {
     makeServer();
