@@ -298,11 +298,14 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
     std::this_thread::sleep_for(200ms); // the hello is handled before the first agent asks
     const std::size_t memoryBefore = bridge.residentMemory();
 
-    // Three requests of about 63 kB fill what the sockets take; from then on
-    // requests wait on the iPad's session.
+    // Requests of about 63 kB fill what the sockets take (here about two of
+    // them; five leave room for kernels that take more), and from then on
+    // requests wait on the iPad's session, or are refused when they would not
+    // fit there.
     constexpr std::size_t largestPayload = 47103;
+    constexpr std::size_t fillingAgents = 5;
     std::vector<std::unique_ptr<FramedConnection>> agents;
-    for (int index = 0; index < 3; ++index) {
+    for (std::size_t index = 0; index < fillingAgents; ++index) {
         agents.push_back(std::make_unique<FramedConnection>(agentPort));
         ASSERT_TRUE(agents.back()->connected());
         ASSERT_TRUE(agents.back()->send(agentRequestJson("execute", largestPayload)));
@@ -314,7 +317,8 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
         ASSERT_TRUE(agents.back()->connected());
         ASSERT_TRUE(agents.back()->send(agentRequestJson("library", 0)));
     }
-    // Many more large requests: none fits any more, each is answered at once.
+    // Many more large requests: none fits any more, each is answered at once
+    // (or, should 16 wait already, refused as too many).
     constexpr int refusedAgents = 200;
     int refusedAtOnce = 0;
     Clock::duration slowestRefusal{};
@@ -326,7 +330,8 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
         const auto response = agent.receive();
         ASSERT_TRUE(response) << "request " << index;
         slowestRefusal = std::max(slowestRefusal, Clock::now() - sent);
-        if ((*response)["body"].value("detail", "") == couldNotSend) {
+        const std::string detail = (*response)["body"].value("detail", "");
+        if (detail == couldNotSend || detail == "Too many simultaneous Agent API commands.") {
             ++refusedAtOnce;
         }
     }
@@ -334,8 +339,7 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
 
     std::vector<std::optional<AgentAnswer>> answers;
     collectAnswers(agents, answers, Clock::now() + 300ms);
-    const auto answeredBeforeClose =
-        std::count_if(answers.begin(), answers.end(), [](const auto& a) { return a.has_value(); });
+    const auto answeredBeforeClose = answers;
 
     // The iPad goes away with a reset, as a tablet that loses the network does.
     const linger reset{1, 0};
@@ -350,28 +354,32 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
     for (std::size_t index = 0; index < agents.size(); ++index) {
         ASSERT_TRUE(answers[index]) << "agent " << index << " got no answer";
         const auto& answer = *answers[index];
-        if (answer.detail == noResponse) {
-            ++timedOut;
-            EXPECT_LT(index, 3U) << "only a request the sockets took waits for the time-out";
-        } else {
-            EXPECT_EQ(answer.status, "unavailable") << "agent " << index;
-            EXPECT_EQ(answer.detail, couldNotSend) << "agent " << index;
-            if (answer.arrived >= closed) {
-                ++answeredAtClose;
-                slowestAtClose = std::max(slowestAtClose, milliseconds(answer.arrived - closed));
-            }
+        if (index < fillingAgents) {
+            // Taken by the sockets (then only the time-out answers, as the
+            // iPad may still answer from another connection), or not sent.
+            EXPECT_TRUE(answer.detail == noResponse || answer.detail == couldNotSend)
+                << answer.detail;
+            timedOut += answer.detail == noResponse ? 1 : 0;
+            continue;
+        }
+        EXPECT_FALSE(answeredBeforeClose[index]) << "agent " << index << " had room to wait";
+        EXPECT_EQ(answer.status, "unavailable") << "agent " << index;
+        EXPECT_EQ(answer.detail, couldNotSend) << "agent " << index;
+        if (answer.arrived >= closed) {
+            ++answeredAtClose;
+            slowestAtClose = std::max(slowestAtClose, milliseconds(answer.arrived - closed));
         }
     }
-    EXPECT_EQ(answeredBeforeClose, 0) << "the waiting requests had room on the session";
-    EXPECT_GE(answeredAtClose, waitingAgents) << "each waiting agent is answered at the close";
+    EXPECT_EQ(answeredAtClose, waitingAgents) << "each waiting agent is answered at the close";
     EXPECT_EQ(refusedAtOnce, refusedAgents);
     std::printf("stalled iPad: %d large requests refused at once (slowest %.1f ms); at the "
-                "close %zu waiting agents answered, the last %.1f ms after it, %zu taken by the "
-                "sockets answered by the time-out; resident %.1f MiB before, %.1f MiB with "
+                "close %zu waiting agents answered, the last %.1f ms after it, %zu of %zu large "
+                "ones taken by the sockets answered by the time-out; resident %.1f MiB before, "
+                "%.1f MiB with "
                 "the requests (%.1f MiB of requests offered)\n",
                 refusedAtOnce, milliseconds(slowestRefusal), answeredAtClose, slowestAtClose,
-                timedOut, megabytes(memoryBefore), megabytes(memoryStalled),
-                megabytes((refusedAgents + 3) * (largestPayload / 3 * 4)));
+                timedOut, fillingAgents, megabytes(memoryBefore), megabytes(memoryStalled),
+                megabytes((refusedAgents + fillingAgents) * (largestPayload / 3 * 4)));
 #ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(memoryStalled - std::min(memoryStalled, memoryBefore), std::size_t{8} << 20);
 #endif
