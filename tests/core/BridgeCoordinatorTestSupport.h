@@ -1,7 +1,6 @@
 #pragma once
 
 #include "../server/FakeTcpTransport.h"
-#include "support/TemporaryFolder.h"
 #include "core/BridgeCoordinator.h"
 #include "core/BridgePreferences.h"
 #include "core/JsonFilePreferenceStore.h"
@@ -14,6 +13,7 @@
 #include "server/DnsServiceRegistrar.h"
 #include "support/ManualExecutor.h"
 #include "support/RecordingLogSink.h"
+#include "support/TemporaryFolder.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -111,11 +111,15 @@ public:
                 std::make_unique<BonjourPublisher>(
                     main_, nullptr, std::make_unique<PortRecordingRegistrar>(publishedPorts))});
     }
-    // Runs what the queue still holds, the server's stop among it.
-    void finish(std::chrono::milliseconds) override {
+    // Runs what the queue still holds, the server's stop among it; answers as
+    // `queueEnds` says.
+    bool finish(std::chrono::milliseconds) override {
         ++finishCount_;
         main_.runDue();
+        return queueEnds;
     }
+
+    bool queueEnds = true;
 
     FakeTcpTransport transport;
     std::shared_ptr<std::vector<std::uint16_t>> publishedPorts =
