@@ -3,8 +3,10 @@
 #include "outputs/MIDIBackendChoice.h"
 #include "outputs/VirtualMIDISource.h"
 #include "outputs/VirtualMIDISourceError.h"
+#include "support/BoundedCommand.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -67,14 +69,9 @@ TEST_F(AlsaMIDISourceTest, SequencesArriveAsEventsInOrder) {
 TEST_F(AlsaMIDISourceTest, AnotherProgramListsThePortAsReadable) {
     const VirtualMIDISource source(makeMIDISystem(MIDIBackendChoice::alsa), uniqueID);
 
-    FILE* listing = ::popen("aconnect -i", "r");
-    ASSERT_NE(listing, nullptr);
-    std::string text;
-    char chunk[512];
-    while (const std::size_t count = std::fread(chunk, 1, sizeof chunk, listing)) {
-        text.append(chunk, count);
-    }
-    ASSERT_EQ(::pclose(listing), 0) << text;
+    const auto listing = testing::runBounded({"aconnect", "-i"}, std::chrono::seconds(20));
+    const std::string& text = listing.output;
+    ASSERT_EQ(listing.status, 0) << text;
     // "client 128: 'Varnello Bridge' [type=user,...]" then "    0 'Varnello Bridge  '".
     const std::regex client(R"(client [0-9]+: 'Varnello Bridge' \[type=user)");
     const std::regex port(R"(\n +[0-9]+ 'Varnello Bridge *')");
