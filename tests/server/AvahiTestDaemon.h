@@ -90,8 +90,11 @@ public:
     }
 
     bool start() {
+        // The daemon it forks keeps its standard output: /dev/null, not a pipe of this
+        // test that closes when the start is over.
         const auto started = varnello::testing::runBounded(
-            {"avahi-daemon", "-f", configuration_, "--no-chroot", "--no-drop-root", "-D"},
+            {"sh", "-c", "exec avahi-daemon -f \"$0\" --no-chroot --no-drop-root -D >/dev/null",
+             configuration_},
             std::chrono::seconds(20));
         return started.status == 0 && waitUntil(true);
     }
