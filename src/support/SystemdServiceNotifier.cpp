@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <systemd/sd-daemon.h>
 
@@ -36,8 +37,10 @@ void SystemdServiceNotifier::stopping() {
 }
 
 std::optional<std::chrono::microseconds> SystemdServiceNotifier::watchdogTimeout() const {
+    // Without a socket to tell, a watchdog time-out has nobody to serve.
     std::uint64_t microseconds = 0;
-    if (sd_watchdog_enabled(0, &microseconds) <= 0 || microseconds == 0) {
+    if (std::getenv("NOTIFY_SOCKET") == nullptr || sd_watchdog_enabled(0, &microseconds) <= 0 ||
+        microseconds == 0) {
         return std::nullopt;
     }
     return std::chrono::microseconds(microseconds);
