@@ -38,11 +38,9 @@ void AppDelegate::applicationDidFinishLaunching() {
     rebuildMenu();
 }
 
-void AppDelegate::applicationWillTerminate() {
+bool AppDelegate::applicationWillTerminate() {
     assertOnMainThread();
-    if (coordinator_) {
-        coordinator_->finishServer(BridgeCoordinator::stopGrace);
-    }
+    return !coordinator_ || coordinator_->finishServer(BridgeCoordinator::stopGrace);
 }
 
 void AppDelegate::perform(MenuAction action) {

@@ -37,8 +37,9 @@ public:
 
     void applicationDidFinishLaunching();
     // Stops the server (when there is one) and lets it answer what is pending, for
-    // at most the coordinator's grace time.
-    void applicationWillTerminate();
+    // at most the coordinator's grace time. False when its queue was left stuck
+    // in a handler: the process must then end at once, destroying nothing.
+    bool applicationWillTerminate();
 
     void perform(MenuAction action);
     void toggleOSC();

@@ -7,10 +7,12 @@
 #include "app/TerminationSignals.h"
 #include "core/BridgeCoordinatorEnvironment.h"
 #include "core/JsonFilePreferenceStore.h"
+#include "support/SystemdServiceNotifier.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -36,7 +38,8 @@ AppDelegate::CoordinatorFactory coordinatorFactory(Executor& mainExecutor,
             midi](std::shared_ptr<BridgePreferences> preferences) {
         return BridgeCoordinator::create(
             std::move(preferences), mainExecutor,
-            standardBridgeCoordinatorEnvironment(mainExecutor, logSink, midi));
+            standardBridgeCoordinatorEnvironment(mainExecutor, logSink, midi,
+                                                 std::make_shared<SystemdServiceNotifier>()));
     };
 }
 
@@ -54,7 +57,14 @@ int serve(QCoreApplication& application, const std::shared_ptr<AppDelegate>& del
         return 1;
     }
     const int status = application.exec();
-    delegate->applicationWillTerminate();
+    if (!delegate->applicationWillTerminate()) {
+        // Destroying the bridge now could pull its parts from under the handler
+        // that is still running; the ledger on disk is safe as after a crash.
+        logger.error("The server did not finish within the stop grace (a name lookup may hang); "
+                     "Varnello Bridge exits without waiting for it.");
+        std::fflush(nullptr);
+        std::_Exit(status);
+    }
     return status;
 }
 

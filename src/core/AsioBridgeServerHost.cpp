@@ -7,10 +7,12 @@
 
 namespace varnello {
 
-AsioBridgeServerHost::AsioBridgeServerHost(Executor& mainThread, std::shared_ptr<LogSink> logSink)
+AsioBridgeServerHost::AsioBridgeServerHost(Executor& mainThread, std::shared_ptr<LogSink> logSink,
+                                           std::shared_ptr<ServiceNotifier> serviceNotifier)
     : mainThread_(mainThread), logSink_(std::move(logSink)),
       queue_(std::make_unique<AsioServerQueue>()),
-      transport_(std::make_unique<AsioTcpTransport>(queue_->context())) {}
+      transport_(std::make_unique<AsioTcpTransport>(queue_->context())),
+      watchdog_(ServerQueueWatchdog::start(queue_->context(), std::move(serviceNotifier))) {}
 
 AsioBridgeServerHost::~AsioBridgeServerHost() {
     finish(std::chrono::milliseconds{0});
@@ -26,9 +28,12 @@ AsioBridgeServerHost::makeServer(const BridgeIdentity& identity,
                                 std::make_unique<BonjourPublisher>(mainThread_, logSink_)});
 }
 
-void AsioBridgeServerHost::finish(std::chrono::milliseconds grace) {
+bool AsioBridgeServerHost::finish(std::chrono::milliseconds grace) {
     assert(mainThread_.isCurrent());
-    queue_->stop(grace);
+    if (watchdog_) {
+        watchdog_->stop();
+    }
+    return queue_->stop(grace);
 }
 
 } // namespace varnello

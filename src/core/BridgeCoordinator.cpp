@@ -47,6 +47,7 @@ BridgeCoordinator::BridgeCoordinator(std::shared_ptr<BridgePreferences> preferen
                                      Executor& mainExecutor,
                                      BridgeCoordinatorEnvironment environment)
     : mainExecutor_(mainExecutor), makeServerHost_(std::move(environment.makeServerHost)),
+      serviceNotifier_(std::move(environment.serviceNotifier)),
       logger_(std::move(environment.logSink), "runtime") {
     assertOnMainThread();
     auto oscForwarder = makeOSCForwarder();
@@ -112,21 +113,27 @@ void BridgeCoordinator::start() {
         logger_.error("Could not start Bonjour server: " + description);
         startupError_ = description;
         serverState_ = BridgeServerState::failed(description);
+        tellServiceManager();
         publishSnapshot();
     }
 }
 
-void BridgeCoordinator::finishServer(std::chrono::milliseconds grace) {
+bool BridgeCoordinator::finishServer(std::chrono::milliseconds grace) {
     assertOnMainThread();
     processor_->midiSource().stopReopening();
     if (server_) {
+        if (serviceNotifier_) {
+            serviceNotifier_->stopping();
+        }
         server_->stop();
     }
-    if (serverHost_) {
-        serverHost_->finish(grace);
+    if (serverHost_ && !serverHost_->finish(grace)) {
+        // A handler on the queue never returned and may still use the server.
+        return false;
     }
     // Released only now, so that the queue no longer runs anything of it.
     server_.reset();
+    return true;
 }
 
 void BridgeCoordinator::applyServerStatus(const BridgeServerState& state,
@@ -134,9 +141,24 @@ void BridgeCoordinator::applyServerStatus(const BridgeServerState& state,
     assertOnMainThread();
     logger_.info("Server status: " + BridgeServer::statusText(state) +
                  ", clients: " + std::to_string(clientCount));
+    const bool changed = !(state == serverState_);
     serverState_ = state;
     connectedClientCount_ = clientCount;
+    if (changed) {
+        tellServiceManager();
+    }
     publishSnapshot();
+}
+
+void BridgeCoordinator::tellServiceManager() {
+    if (!serviceNotifier_) {
+        return;
+    }
+    serviceNotifier_->status(BridgeServer::statusText(serverState_));
+    if (serverState_.kind() == BridgeServerState::Case::ready && !toldReady_) {
+        toldReady_ = true;
+        serviceNotifier_->ready();
+    }
 }
 
 TessaroBridgeAcknowledgement

@@ -25,8 +25,9 @@ namespace varnello {
 
 // The one owner of every working part of the bridge: identity, preferences,
 // MIDI source, OSC forwarder, command ledger and, from its first use, the
-// server. It answers every command of every iPad (handleCommand) and turns
-// what the user interface shows into snapshots.
+// server. It answers every command of every iPad (handleCommand), turns what
+// the user interface shows into snapshots, and tells the service manager when
+// the bridge is ready, what its server is doing and when it stops.
 //
 // Must be owned by the std::shared_ptr that create returns. Creation, start,
 // the accessors, finishServer and destruction belong to the main thread (the
@@ -65,9 +66,13 @@ public:
     // when the server's surroundings cannot be created.
     BridgeServer& server();
 
-    // Stops the server and lets its queue finish for at most `grace` (pending
-    // agent requests are answered meanwhile). Does nothing without a server.
-    void finishServer(std::chrono::milliseconds grace);
+    // Tells the service manager that the bridge is stopping, stops the server and
+    // lets its queue finish for at most `grace` (pending agent requests are
+    // answered meanwhile). Does nothing without a server. False when the queue
+    // was left inside a handler that never returned (see BridgeServerHost::finish):
+    // the server is then kept, and the process must end without destroying the
+    // coordinator.
+    bool finishServer(std::chrono::milliseconds grace);
 
     // Server queue. Never throws: each failure is a rejected acknowledgement.
     TessaroBridgeAcknowledgement handleCommand(const TessaroBridgeCommand& command) noexcept;
@@ -94,10 +99,14 @@ private:
 
     void observePreferences();
     void applyServerStatus(const BridgeServerState& state, std::int64_t clientCount);
+    // The server state's text, and READY=1 the first time iPads can connect.
+    void tellServiceManager();
     void assertOnMainThread() const noexcept;
 
     Executor& mainExecutor_;
     std::function<std::unique_ptr<BridgeServerHost>()> makeServerHost_;
+    std::shared_ptr<ServiceNotifier> serviceNotifier_;
+    bool toldReady_ = false;
     Logger logger_;
     BridgeIdentity identity_;
     std::shared_ptr<BridgePreferences> preferences_;

@@ -5,9 +5,10 @@
 
 namespace varnello {
 
-BridgeCoordinatorEnvironment standardBridgeCoordinatorEnvironment(Executor& mainExecutor,
-                                                                  std::shared_ptr<LogSink> logSink,
-                                                                  MIDIBackendChoice midiChoice) {
+BridgeCoordinatorEnvironment
+standardBridgeCoordinatorEnvironment(Executor& mainExecutor, std::shared_ptr<LogSink> logSink,
+                                     MIDIBackendChoice midiChoice,
+                                     std::shared_ptr<ServiceNotifier> serviceNotifier) {
     BridgeCoordinatorEnvironment environment;
     environment.logSink = logSink;
     environment.loadIdentity = [] { return BridgeIdentity::loadOrCreate(); };
@@ -15,9 +16,11 @@ BridgeCoordinatorEnvironment standardBridgeCoordinatorEnvironment(Executor& main
     environment.makeLedger = [] {
         return std::make_unique<CommandLedger>(std::make_shared<PosixLedgerFileSystem>());
     };
-    environment.makeServerHost = [&mainExecutor, logSink]() -> std::unique_ptr<BridgeServerHost> {
-        return std::make_unique<AsioBridgeServerHost>(mainExecutor, logSink);
+    environment.makeServerHost = [&mainExecutor, logSink,
+                                  serviceNotifier]() -> std::unique_ptr<BridgeServerHost> {
+        return std::make_unique<AsioBridgeServerHost>(mainExecutor, logSink, serviceNotifier);
     };
+    environment.serviceNotifier = std::move(serviceNotifier);
     return environment;
 }
 

@@ -7,6 +7,7 @@
 #include "outputs/MIDISystem.h"
 #include "support/Executor.h"
 #include "support/LogSink.h"
+#include "support/ServiceNotifier.h"
 
 #include <functional>
 #include <memory>
@@ -23,13 +24,17 @@ struct BridgeCoordinatorEnvironment {
     std::function<std::unique_ptr<CommandLedger>()> makeLedger;
     // Called when the server is first needed.
     std::function<std::unique_ptr<BridgeServerHost>()> makeServerHost;
+    // Told the server's state and the bridge's readiness; none when empty.
+    std::shared_ptr<ServiceNotifier> serviceNotifier;
 };
 
 // The program's: this machine's identity, the chosen MIDI system, the standard
 // ledger under the user's data home, and a server on its own Asio queue thread
-// advertised through Avahi. `mainExecutor` must outlive the coordinator.
-BridgeCoordinatorEnvironment standardBridgeCoordinatorEnvironment(Executor& mainExecutor,
-                                                                  std::shared_ptr<LogSink> logSink,
-                                                                  MIDIBackendChoice midiChoice);
+// advertised through Avahi, whose queue also feeds the service manager's
+// watchdog. `mainExecutor` must outlive the coordinator.
+BridgeCoordinatorEnvironment
+standardBridgeCoordinatorEnvironment(Executor& mainExecutor, std::shared_ptr<LogSink> logSink,
+                                     MIDIBackendChoice midiChoice,
+                                     std::shared_ptr<ServiceNotifier> serviceNotifier);
 
 } // namespace varnello

@@ -25,8 +25,11 @@ public:
 
     // Once the server has been told to stop: lets its queue finish what it still
     // has to do (answers to pending agent requests among it) for at most `grace`,
-    // then ends the queue. Idempotent.
-    virtual void finish(std::chrono::milliseconds grace) = 0;
+    // then ends the queue. False when the queue could not be ended because a
+    // handler never returned (a name lookup that hangs): it is left running, and
+    // the process must end without destroying what that handler may touch.
+    // Idempotent.
+    virtual bool finish(std::chrono::milliseconds grace) = 0;
 };
 
 } // namespace varnello

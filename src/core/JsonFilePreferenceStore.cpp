@@ -4,8 +4,12 @@
 #include "core/DurableFile.h"
 #include "core/UserDirectories.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <limits>
+#include <string_view>
 #include <unistd.h>
 
 namespace varnello {
@@ -21,21 +25,76 @@ std::string inQuotes(const std::string& text) {
     return "\u2018" + text + "\u2019";
 }
 
+bool equalsIgnoringASCIICase(std::string_view text, std::string_view word) {
+    return std::equal(text.begin(), text.end(), word.begin(), word.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == b;
+    });
+}
+
+// A hand-edited file may say 0, 1, "yes" or "1" where a boolean belongs.
+std::optional<bool> booleanReading(const nlohmann::json& value) {
+    if (value.is_boolean()) {
+        return value.get<bool>();
+    }
+    if (value.is_number_float()) {
+        return value.get<double>() != 0.0;
+    }
+    if (value.is_number_unsigned()) {
+        return value.get<std::uint64_t>() != 0;
+    }
+    if (value.is_number_integer()) {
+        return value.get<std::int64_t>() != 0;
+    }
+    if (value.is_string()) {
+        const auto& text = value.get_ref<const std::string&>();
+        return equalsIgnoringASCIICase(text, "true") || equalsIgnoringASCIICase(text, "yes") ||
+               (!text.empty() && text.front() >= '1' && text.front() <= '9');
+    }
+    return std::nullopt;
+}
+
+// Digits with an optional sign and nothing else: "9001", "-1", "+9001".
+std::optional<std::int64_t> decimalInteger(std::string_view text) {
+    if (text.starts_with('+')) {
+        text.remove_prefix(1);
+        if (text.empty() || text.front() == '-') {
+            return std::nullopt;
+        }
+    }
+    std::int64_t number = 0;
+    const auto end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, number);
+    if (error != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    return number;
+}
+
+std::optional<std::int64_t> integerReading(const nlohmann::json& value) {
+    if (value.is_number_unsigned()) {
+        const auto unsignedValue = value.get<std::uint64_t>();
+        if (unsignedValue <= std::uint64_t{std::numeric_limits<std::int64_t>::max()}) {
+            return static_cast<std::int64_t>(unsignedValue);
+        }
+    } else if (value.is_number_integer()) {
+        return value.get<std::int64_t>();
+    } else if (value.is_string()) {
+        return decimalInteger(value.get_ref<const std::string&>());
+    }
+    return std::nullopt;
+}
+
+// The value read as `type`, or nothing when it has no such reading.
 std::optional<PreferenceValue> typedValue(const nlohmann::json& value, PreferenceType type) {
     switch (type) {
     case PreferenceType::boolean:
-        if (value.is_boolean()) {
-            return PreferenceValue(value.get<bool>());
+        if (const auto reading = booleanReading(value)) {
+            return PreferenceValue(*reading);
         }
         break;
     case PreferenceType::integer:
-        if (value.is_number_unsigned()) {
-            const auto unsignedValue = value.get<std::uint64_t>();
-            if (unsignedValue <= std::uint64_t{std::numeric_limits<std::int64_t>::max()}) {
-                return PreferenceValue(static_cast<std::int64_t>(unsignedValue));
-            }
-        } else if (value.is_number_integer()) {
-            return PreferenceValue(value.get<std::int64_t>());
+        if (const auto reading = integerReading(value)) {
+            return PreferenceValue(*reading);
         }
         break;
     case PreferenceType::text:

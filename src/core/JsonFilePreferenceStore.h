@@ -15,9 +15,13 @@ namespace varnello {
 
 // The preferences as one JSON object in a file, written atomically. Reads are
 // served from memory and reload when the file on disk changed. A file that cannot
-// be used (not JSON, not an object, unreadable, too large) reads as empty, and a
-// value of the wrong type reads as absent; each is reported once per version of
-// the file. A write keeps every other key of the file; a damaged file is kept
+// be used (not JSON, not an object, unreadable, too large) reads as empty. A
+// value of another JSON type is read as a person editing the file means it: a
+// number as a boolean is false when 0, a text as a boolean is true when it is
+// "true" or "yes" (any case) or starts with a digit 1 to 9, and a text of
+// decimal digits (with an optional sign) is an integer; any other value of the
+// wrong type reads as absent. Unusable files and values are reported once per
+// version of the file. A write keeps every other key of the file; a damaged file is kept
 // under a ".damaged" name before a new one takes its place, and a write that
 // cannot keep it fails. Thread-safe.
 class JsonFilePreferenceStore final : public PreferenceStore {

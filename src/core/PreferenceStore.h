@@ -27,7 +27,7 @@ public:
     virtual ~PreferenceStore() = default;
 
     // The values of the keys, in order, taken at one moment; nullopt for a key that
-    // is absent or whose stored value is not of the asked type.
+    // is absent or whose stored value has no reading as the asked type.
     virtual std::vector<std::optional<PreferenceValue>>
     read(std::span<const PreferenceKey> keys) const = 0;
 

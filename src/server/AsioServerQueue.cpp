@@ -86,10 +86,11 @@ asio::io_context& AsioServerQueue::context() noexcept {
     return shared_->context;
 }
 
-void AsioServerQueue::stop(std::chrono::milliseconds grace) {
+bool AsioServerQueue::stop(std::chrono::milliseconds grace) {
     assert(!isCurrent());
     if (!shared_->thread.joinable()) {
-        return;
+        std::lock_guard lock(shared_->mutex);
+        return shared_->idle;
     }
     const auto graceEnd = std::chrono::steady_clock::now() + grace;
     {
@@ -105,12 +106,20 @@ void AsioServerQueue::stop(std::chrono::milliseconds grace) {
         }
     });
     shared_->keepRunning.reset();
+    bool ended = false;
     {
         std::unique_lock lock(shared_->mutex);
         shared_->finished.wait_for(lock, grace, [this] { return shared_->idle; });
+        shared_->context.stop();
+        ended = shared_->finished.wait_for(lock, handlerLimit, [this] { return shared_->idle; });
     }
-    shared_->context.stop();
+    if (!ended) {
+        // The thread holds its own share of everything it uses.
+        shared_->thread.detach();
+        return false;
+    }
     shared_->thread.join();
+    return true;
 }
 
 } // namespace varnello

@@ -13,7 +13,8 @@ namespace varnello {
 // runs there, one handler at a time, so what only it touches needs no lock.
 // post, postAfter and isCurrent are thread-safe; stop and the destructor are
 // called from another thread (the destructor also copes with being run on the
-// queue itself, by letting the thread finish on its own).
+// queue itself, or after stop left a stuck thread, by letting the thread finish
+// on its own).
 class AsioServerQueue final : public Executor {
 public:
     AsioServerQueue();
@@ -35,7 +36,15 @@ public:
     // Lets the queue run until it has nothing left to do (no posted work,
     // no socket or timer waiting), for at most `grace`, then stops it and
     // joins its thread. Work posted after that is dropped. Idempotent.
-    void stop(std::chrono::milliseconds grace = std::chrono::milliseconds{0});
+    //
+    // The handler running when the grace ends has handlerLimit more to return.
+    // One that does not (stuck in a name lookup, say) cannot be interrupted:
+    // the thread is then left to itself and stop answers false, and from then on
+    // the caller must end the process without destroying anything that handler
+    // may touch. True when the thread has ended.
+    bool stop(std::chrono::milliseconds grace = std::chrono::milliseconds{0});
+
+    static constexpr std::chrono::milliseconds handlerLimit{500};
 
 private:
     struct Shared;

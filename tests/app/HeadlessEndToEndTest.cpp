@@ -4,10 +4,13 @@
 #include "../outputs/UdpReceiver.h"
 #include "OscAddressTally.h"
 #include "support/Base64.h"
+#include "support/BoundedCommand.h"
+#include "support/DnsServiceBrowser.h"
 #include "support/PrefixCharacters.h"
 #include "support/TemporaryFolder.h"
 #include "support/Uuid.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
@@ -45,7 +48,7 @@ protected:
         if (std::getenv("VARNELLO_TEST_JACK") == nullptr) {
             GTEST_SKIP() << "needs a JACK server (scripts/with-test-services.sh)";
         }
-        if (std::system("avahi-daemon -c >/dev/null 2>&1") != 0) {
+        if (testing::runBounded({"avahi-daemon", "-c"}, 10s).status != 0) {
             GTEST_SKIP() << "needs an avahi-daemon on loopback (scripts/with-test-services.sh)";
         }
         testing::writeOscForwardingPreferences(
@@ -156,17 +159,17 @@ TEST_F(HeadlessEndToEnd, AdvertisesExecutesOnceAcrossRestartsAndListsItsIPads) {
         EXPECT_EQ(devices[0]["peerID"], "end-to-end-ipad");
         EXPECT_EQ(devices[0]["displayName"], "End-to-end iPad");
 
-        // The advertisement, as a DNS-SD browser on this machine sees it.
+        // The advertisement, as a DNS-SD browser on this machine sees it. Right
+        // after a daemon restart it may take a few browses to show up.
         const std::string expectedName = instanceName(displayName, bridgeID);
-        std::optional<BrowsedService> found;
-        for (int attempt = 0; attempt < 10 && !found; ++attempt) {
-            for (const auto& service : browseServices("_tessaro._tcp")) {
-                if (service.name == expectedName && service.port == port) {
-                    found = service;
-                }
-            }
-        }
-        ASSERT_TRUE(found) << "no service named " << expectedName;
+        const auto isOurs = [&](const testing::BrowsedService& service) {
+            return service.name == expectedName && service.port == port;
+        };
+        const auto services = testing::browseUntil("_tessaro._tcp", [&](const auto& seen) {
+            return std::any_of(seen.begin(), seen.end(), isOurs);
+        });
+        const auto found = std::find_if(services.begin(), services.end(), isOurs);
+        ASSERT_NE(found, services.end()) << "no service named " << expectedName;
         EXPECT_EQ(found->type, "_tessaro._tcp");
         EXPECT_EQ(found->txt, (std::map<std::string, std::string>{{"role", "bridge"},
                                                                   {"protocol", "1"},

@@ -3,7 +3,6 @@
 #include "BridgeProcess.h"
 
 #include <arpa/inet.h>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -55,20 +54,6 @@ private:
 
 // The 4-byte big-endian length followed by the text.
 std::string frame(const std::string& json);
-
-// One service that avahi-browse resolved.
-struct BrowsedService {
-    std::string name;
-    std::string type;
-    std::uint16_t port = 0;
-    std::map<std::string, std::string> txt;
-};
-
-// Services of `type` that `avahi-browse -rpt` lists, resolved.
-std::vector<BrowsedService> browseServices(const std::string& type);
-
-// avahi-browse's parsable escapes undone: "\032" is a byte in decimal, "\." a dot.
-std::string unescapeBrowsedText(const std::string& text);
 
 inline std::string frame(const std::string& json) {
     const auto length = static_cast<std::uint32_t>(json.size());
@@ -124,93 +109,6 @@ inline bool FramedConnection::readExactly(std::string& bytes) {
         done += static_cast<std::size_t>(got);
     }
     return true;
-}
-
-inline std::string unescapeBrowsedText(const std::string& text) {
-    std::string result;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 >= text.size()) {
-            result += text[i];
-        } else if (i + 3 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1])) &&
-                   std::isdigit(static_cast<unsigned char>(text[i + 2])) &&
-                   std::isdigit(static_cast<unsigned char>(text[i + 3]))) {
-            result += static_cast<char>(std::stoi(text.substr(i + 1, 3)));
-            i += 3;
-        } else {
-            result += text[i + 1];
-            ++i;
-        }
-    }
-    return result;
-}
-
-namespace detail {
-
-inline std::vector<std::string> splitFields(const std::string& line) {
-    // A ';' inside a name is escaped, so a plain split is exact.
-    std::vector<std::string> fields;
-    std::string field;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '\\' && i + 1 < line.size()) {
-            field += line[i];
-            field += line[++i];
-        } else if (line[i] == ';') {
-            fields.push_back(field);
-            field.clear();
-        } else {
-            field += line[i];
-        }
-    }
-    fields.push_back(field);
-    return fields;
-}
-
-// "key=value" "key=value" ...
-inline std::map<std::string, std::string> parseTxt(const std::string& text) {
-    std::map<std::string, std::string> entries;
-    std::size_t position = 0;
-    while ((position = text.find('"', position)) != std::string::npos) {
-        auto end = position + 1;
-        while (end < text.size() && text[end] != '"') {
-            end += text[end] == '\\' ? 2 : 1;
-        }
-        if (end >= text.size()) {
-            break;
-        }
-        const std::string entry =
-            unescapeBrowsedText(text.substr(position + 1, end - position - 1));
-        const auto equals = entry.find('=');
-        entries[entry.substr(0, equals)] =
-            equals == std::string::npos ? std::string() : entry.substr(equals + 1);
-        position = end + 1;
-    }
-    return entries;
-}
-
-} // namespace detail
-
-inline std::vector<BrowsedService> browseServices(const std::string& type) {
-    std::vector<BrowsedService> services;
-    const std::string command = "avahi-browse -rpt " + type + " 2>/dev/null";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-    if (!pipe) {
-        return services;
-    }
-    char buffer[8192];
-    while (std::fgets(buffer, sizeof buffer, pipe.get()) != nullptr) {
-        std::string line(buffer);
-        if (!line.empty() && line.back() == '\n') {
-            line.pop_back();
-        }
-        const auto fields = detail::splitFields(line);
-        if (fields.size() < 10 || fields[0] != "=") {
-            continue;
-        }
-        services.push_back(BrowsedService{unescapeBrowsedText(fields[3]), fields[4],
-                                          static_cast<std::uint16_t>(std::stoi(fields[8])),
-                                          detail::parseTxt(fields[9])});
-    }
-    return services;
 }
 
 } // namespace varnello::endtoend

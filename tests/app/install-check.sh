@@ -2,14 +2,15 @@
 # Installs the build into a fresh prefix and checks what lands there:
 #   install-check.sh BUILD_DIR
 # The desktop entry and the user unit are also checked by desktop-file-validate
-# and systemd-analyze when those tools are present.
+# and systemd-analyze when those tools are present. Every tool runs under a time
+# limit.
 set -euo pipefail
 
 build="$1"
 prefix=$(mktemp -d /tmp/varnello-install-XXXXXX)
 trap 'rm -rf "$prefix"' EXIT
 
-cmake --install "$build" --prefix "$prefix" >/dev/null
+timeout 60 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 failed=0
 fail() { echo "FAILED: $*" >&2; failed=1; }
@@ -25,7 +26,7 @@ unit="$prefix/lib/systemd/user/varnello-bridge.service"
 [ -f "$unit" ] || fail "no user unit $unit"
 [ "$failed" = 0 ] || exit 1
 
-"$binary" --version | grep -qx 'varnello-bridge [0-9.]*' || fail "--version of the installed binary"
+timeout 10 "$binary" --version | grep -qx 'varnello-bridge [0-9.]*' || fail "--version of the installed binary"
 grep -q '<svg' "$icon" || fail "the icon is not an SVG"
 
 grep -qx "Exec=$binary" "$desktop" || fail "desktop entry does not run $binary"
@@ -33,12 +34,14 @@ grep -qx 'Categories=.*Audio;Midi;Network;' "$desktop" || fail "desktop entry ca
 grep -qx 'Icon=varnello-bridge-symbolic' "$desktop" || fail "desktop entry icon"
 grep -qx "ExecStart=$binary --headless" "$unit" || fail "unit does not run $binary --headless"
 grep -qx 'Restart=on-failure' "$unit" || fail "unit does not restart on failure"
+grep -qx 'Type=notify' "$unit" || fail "unit does not wait for the bridge to say it is ready"
+grep -qx 'WatchdogSec=90' "$unit" || fail "unit has no watchdog above the longest name lookup"
 grep -qx 'WantedBy=default.target' "$unit" || fail "unit is not wanted by the session"
 
 if command -v desktop-file-validate >/dev/null; then
   # Hints are advice; errors and warnings are not.
-  if desktop-file-validate "$desktop" | grep -Ev ': hint: ' | grep -q .; then
-    desktop-file-validate "$desktop" >&2
+  if timeout 20 desktop-file-validate "$desktop" | grep -Ev ': hint: ' | grep -q .; then
+    timeout 20 desktop-file-validate "$desktop" >&2
     fail "desktop-file-validate"
   fi
 else
@@ -48,7 +51,7 @@ fi
 if command -v systemd-analyze >/dev/null; then
   # The user manager may be absent (containers, CI); the unit's syntax and its
   # command are checked the same way by the system-mode verifier.
-  if ! output=$(systemd-analyze verify "$unit" 2>&1) || [ -n "$output" ]; then
+  if ! output=$(timeout 60 systemd-analyze verify "$unit" 2>&1) || [ -n "$output" ]; then
     echo "$output" >&2
     fail "systemd-analyze verify"
   fi

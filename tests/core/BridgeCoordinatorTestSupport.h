@@ -112,11 +112,15 @@ public:
                     main_, nullptr, std::make_unique<PortRecordingRegistrar>(publishedPorts))});
     }
     Executor& queue() noexcept override { return main_; }
-    // Runs what the queue still holds, the server's stop among it.
-    void finish(std::chrono::milliseconds) override {
+    // Runs what the queue still holds, the server's stop among it; answers as
+    // `queueEnds` says.
+    bool finish(std::chrono::milliseconds) override {
         ++finishCount_;
         main_.runDue();
+        return queueEnds;
     }
+
+    bool queueEnds = true;
 
     FakeTcpTransport transport;
     std::shared_ptr<std::vector<std::uint16_t>> publishedPorts =

@@ -97,7 +97,7 @@ TEST_F(Fixture, ProblemsAreReportedOncePerVersionOfTheFile) {
     ASSERT_EQ(recordedProblems().size(), 1u);
     EXPECT_NE(recordedProblems()[0].find("not valid JSON"), std::string::npos);
 
-    testing::writeFile(file, R"({"oscForwardingPort": "9001", "oscForwardingHost": 7})");
+    testing::writeFile(file, R"({"oscForwardingPort": "9001 on stage", "oscForwardingHost": 7})");
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(preferences->oscConfiguration(), defaults);
     }

@@ -4,10 +4,12 @@
 #include "outputs/VirtualMIDISource.h"
 #include "outputs/VirtualMIDISourceError.h"
 #include "support/ManualExecutor.h"
+#include "support/BoundedCommand.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
@@ -75,14 +77,9 @@ TEST_F(AlsaMIDISourceTest, SequencesArriveAsEventsInOrder) {
 TEST_F(AlsaMIDISourceTest, AnotherProgramListsThePortAsReadable) {
     const VirtualMIDISource source(makeMIDISystem(MIDIBackendChoice::alsa), uniqueID);
 
-    FILE* listing = ::popen("aconnect -i", "r");
-    ASSERT_NE(listing, nullptr);
-    std::string text;
-    char chunk[512];
-    while (const std::size_t count = std::fread(chunk, 1, sizeof chunk, listing)) {
-        text.append(chunk, count);
-    }
-    ASSERT_EQ(::pclose(listing), 0) << text;
+    const auto listing = testing::runBounded({"aconnect", "-i"}, std::chrono::seconds(20));
+    const std::string& text = listing.output;
+    ASSERT_EQ(listing.status, 0) << text;
     // "client 128: 'Varnello Bridge' [type=user,...]" then "    0 'Varnello Bridge  '".
     const std::regex client(R"(client [0-9]+: 'Varnello Bridge' \[type=user)");
     const std::regex port(R"(\n +[0-9]+ 'Varnello Bridge *')");

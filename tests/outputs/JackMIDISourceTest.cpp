@@ -4,6 +4,7 @@
 #include "outputs/MIDIBackendChoice.h"
 #include "outputs/VirtualMIDISource.h"
 #include "outputs/VirtualMIDISourceError.h"
+#include "support/BoundedCommand.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -272,8 +273,7 @@ TEST(JackMIDISourceServerLossTest, SendsFailOnceTheServerIsGone) {
     if (source) {
         source->send(noteOn);
     }
-    ::kill(jackd, SIGTERM);
-    ::waitpid(jackd, nullptr, 0);
+    testing::stopChild(jackd, 10s);
     ASSERT_TRUE(source) << "the test's own jackd never answered";
 
     std::optional<std::string> failure;

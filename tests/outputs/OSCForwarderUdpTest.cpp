@@ -2,6 +2,7 @@
 #include "outputs/OSCForwarder.h"
 #include "outputs/OSCForwarderError.h"
 #include "outputs/SystemDatagramNetwork.h"
+#include "support/BoundedCommand.h"
 
 #include <chrono>
 #include <fcntl.h>
@@ -174,8 +175,7 @@ public:
     }
 
     ~OscDump() {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
+        testing::stopChild(pid_, std::chrono::seconds(5));
         ::close(output_);
     }
 

@@ -3,6 +3,7 @@
 #include "server/TransportTestSupport.h"
 
 #include <array>
+#include <future>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <thread>
@@ -59,7 +60,7 @@ TEST(AsioServerQueueTest, StopLetsQueuedWorkFinishWithinTheGrace) {
             done.add(1);
         });
         queue.postAfter(std::chrono::milliseconds(20), [&] { done.add(3); });
-        queue.stop(std::chrono::seconds(5));
+        EXPECT_TRUE(queue.stop(std::chrono::seconds(5)));
         // Work posted after the stop is dropped.
         queue.post([&] { done.add(99); });
     }
@@ -71,7 +72,8 @@ TEST(AsioServerQueueTest, StopEndsAtTheGraceWhenWorkIsStillWaiting) {
     AsioServerQueue queue;
     queue.postAfter(std::chrono::hours(1), [&] { done.add(1); });
     const auto started = std::chrono::steady_clock::now();
-    queue.stop(std::chrono::milliseconds(50));
+    // A waiting timer is no running handler: the thread ends.
+    EXPECT_TRUE(queue.stop(std::chrono::milliseconds(50)));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
     EXPECT_TRUE(done.values().empty());
 }
@@ -92,6 +94,26 @@ TEST(AsioServerQueueTest, StopDoesNotWaitForTimersThatCannotFireWithinTheGrace) 
     queue.stop(std::chrono::seconds(20));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     EXPECT_EQ(done.values(), std::vector<int>{3});
+}
+
+// A handler that never returns (a name lookup that hangs) must not hang the stop.
+TEST(AsioServerQueueTest, StopLeavesAStuckHandlerBehindAndSaysSo) {
+    auto release = std::make_shared<std::promise<void>>();
+    auto released = std::make_shared<std::shared_future<void>>(release->get_future().share());
+    Recorder<int> done;
+    auto queue = std::make_unique<AsioServerQueue>();
+    queue->post([released, &done] {
+        done.add(1);
+        released->wait();
+    });
+    done.waitFor(1);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(queue->stop(std::chrono::milliseconds(50)));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(30));
+    EXPECT_FALSE(queue->stop()) << "still stuck";
+    // Neither a second stop nor the destructor waits for the thread.
+    queue.reset();
+    release->set_value();
 }
 
 // Regression: a queue released by its own last handler must not join its own thread.

@@ -1,22 +1,23 @@
 #pragma once
 
-#include <cctype>
-#include <cstdint>
+#include "support/BoundedCommand.h"
+
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <optional>
-#include <set>
+#include <fstream>
 #include <string>
+#include <sys/types.h>
 #include <unistd.h>
-#include <vector>
 
 namespace varnello::test {
 
 // The avahi-daemon the DNS-SD tests talk to: the one already running, or one
 // started here on the loopback interface only (as root with a system bus),
 // which is then also the one that may be restarted and is stopped at the end.
-// Runs shell commands of avahi-daemon; main thread of the test only.
+// Every avahi-daemon command runs under a time limit, and the daemon is stopped
+// by the pid it wrote. Main thread of the test only.
 class AvahiTestDaemon {
 public:
     AvahiTestDaemon() {
@@ -70,20 +71,46 @@ public:
     // True when this process could have started a daemon but did not manage to.
     bool failedToStart() const { return !folder_.empty() && !started_; }
 
-    static bool isRunning() { return std::system("avahi-daemon -c >/dev/null 2>&1") == 0; }
+    static bool isRunning() {
+        return varnello::testing::runBounded({"avahi-daemon", "-c"}, std::chrono::seconds(10))
+                   .status == 0;
+    }
 
+    // Not this test's child: it forked away when it started.
     bool stop() {
-        std::system("avahi-daemon -k >/dev/null 2>&1");
+        const pid_t pid = daemonPid();
+        if (pid <= 0 || ::kill(pid, SIGTERM) != 0) {
+            return false;
+        }
+        if (waitUntil(false)) {
+            return true;
+        }
+        ::kill(pid, SIGKILL);
         return waitUntil(false);
     }
 
     bool start() {
-        const std::string command = "avahi-daemon -f '" + configuration_ +
-                                    "' --no-chroot --no-drop-root -D >/dev/null 2>&1";
-        return std::system(command.c_str()) == 0 && waitUntil(true);
+        // The daemon it forks keeps its standard output: /dev/null, not a pipe of this
+        // test that closes when the start is over.
+        const auto started = varnello::testing::runBounded(
+            {"sh", "-c", "exec avahi-daemon -f \"$0\" --no-chroot --no-drop-root -D >/dev/null",
+             configuration_},
+            std::chrono::seconds(20));
+        return started.status == 0 && waitUntil(true);
     }
 
 private:
+    // The running daemon's pid, from the file it keeps; 0 when there is none.
+    static pid_t daemonPid() {
+        std::ifstream file("/run/avahi-daemon/pid");
+        long pid = 0;
+        file >> pid;
+        std::ifstream command("/proc/" + std::to_string(pid) + "/comm");
+        std::string name;
+        std::getline(command, name);
+        return pid > 0 && name == "avahi-daemon" ? static_cast<pid_t>(pid) : 0;
+    }
+
     static bool waitUntil(bool running) {
         for (int attempt = 0; attempt < 100; ++attempt) {
             if (isRunning() == running) {
@@ -100,106 +127,5 @@ private:
     std::string folder_;
     std::string configuration_;
 };
-
-struct BrowsedService {
-    std::string name;
-    std::uint16_t port = 0;
-    std::set<std::string> txt;
-};
-
-// avahi-browse's parsable text: "\DDD" is the byte DDD (decimal), "\c" is c.
-inline std::string unescapeBrowsed(const std::string& text) {
-    std::string result;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() &&
-            std::isdigit(static_cast<unsigned char>(text[i + 1])) &&
-            std::isdigit(static_cast<unsigned char>(text[i + 2])) &&
-            std::isdigit(static_cast<unsigned char>(text[i + 3]))) {
-            result += static_cast<char>(std::stoi(text.substr(i + 1, 3)));
-            i += 3;
-        } else if (text[i] == '\\' && i + 1 < text.size()) {
-            result += text[++i];
-        } else {
-            result += text[i];
-        }
-    }
-    return result;
-}
-
-inline std::vector<std::string> splitFields(const std::string& line) {
-    std::vector<std::string> fields;
-    std::string field;
-    for (char c : line) {
-        if (c == ';') {
-            fields.push_back(field);
-            field.clear();
-        } else {
-            field += c;
-        }
-    }
-    fields.push_back(field);
-    return fields;
-}
-
-// TXT entries as avahi-browse prints them: "key=value" in double quotes, space
-// separated, escaped like names.
-inline std::set<std::string> parseTxt(const std::string& text) {
-    std::set<std::string> entries;
-    std::size_t position = 0;
-    while ((position = text.find('"', position)) != std::string::npos) {
-        const auto end = text.find('"', position + 1);
-        if (end == std::string::npos) {
-            break;
-        }
-        entries.insert(unescapeBrowsed(text.substr(position + 1, end - position - 1)));
-        position = end + 1;
-    }
-    return entries;
-}
-
-// One run of avahi-browse, bounded in time: the resolved _tessaro._tcp
-// services by instance name (IPv4 on loopback).
-inline std::map<std::string, BrowsedService> browseTessaroServices() {
-    std::map<std::string, BrowsedService> services;
-    FILE* pipe = ::popen("timeout 10 avahi-browse -rpt _tessaro._tcp 2>/dev/null", "r");
-    if (!pipe) {
-        return services;
-    }
-    std::string output;
-    char buffer[4096];
-    while (std::fgets(buffer, sizeof buffer, pipe)) {
-        output += buffer;
-    }
-    ::pclose(pipe);
-    std::size_t start = 0;
-    while (start < output.size()) {
-        auto end = output.find('\n', start);
-        if (end == std::string::npos) {
-            end = output.size();
-        }
-        const auto fields = splitFields(output.substr(start, end - start));
-        start = end + 1;
-        // =;interface;protocol;name;type;domain;host;address;port;txt
-        if (fields.size() >= 10 && fields[0] == "=") {
-            BrowsedService service{unescapeBrowsed(fields[3]),
-                                   static_cast<std::uint16_t>(std::stoi(fields[8])),
-                                   parseTxt(fields[9])};
-            services[service.name] = service;
-        }
-    }
-    return services;
-}
-
-// Browses until `name` is no longer announced: a withdrawn service lingers in
-// the daemon's cache for about a second. False when it stays for 10 runs.
-inline bool waitUntilGone(const std::string& name) {
-    for (int run = 0; run < 10; ++run) {
-        if (browseTessaroServices().count(name) == 0) {
-            return true;
-        }
-        ::usleep(500000);
-    }
-    return false;
-}
 
 } // namespace varnello::test
