@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <jack/metadata.h>
 #include <jack/midiport.h>
+#include <pthread.h>
 #include <string>
 #include <utility>
 
@@ -124,16 +125,26 @@ MIDIStatus JackMIDIClient::write(std::span<const std::uint8_t> bytes) {
     return 0;
 }
 
-int JackMIDIClient::process(jack_nframes_t frames, void* context) noexcept {
+int JackMIDIClient::process(jack_nframes_t frames, void* context) {
+    int previous = 0;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
     static_cast<JackMIDIClient*>(context)->writeQueuedMessages(frames);
+    // A cancellation that came meanwhile acts here.
+    pthread_setcancelstate(previous, nullptr);
     return 0;
 }
 
-void JackMIDIClient::serverShutDown(void* context) noexcept {
-    auto& self = *static_cast<JackMIDIClient*>(context);
-    self.serverGone_.store(true, std::memory_order_release);
-    if (self.onServerGone_) {
-        self.onServerGone_();
+void JackMIDIClient::serverShutDown(void* context) {
+    int previous = 0;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &previous);
+    static_cast<JackMIDIClient*>(context)->tellServerGone();
+    pthread_setcancelstate(previous, nullptr);
+}
+
+void JackMIDIClient::tellServerGone() noexcept {
+    serverGone_.store(true, std::memory_order_release);
+    if (onServerGone_) {
+        onServerGone_();
     }
 }
 

@@ -61,9 +61,14 @@ private:
     JackMIDIClient(std::unique_ptr<jack_client_t, ClientCloser> client,
                    MIDISystem::LossHandler onServerGone) noexcept;
 
-    static int process(jack_nframes_t frames, void* context) noexcept;
-    static void serverShutDown(void* context) noexcept;
+    // JACK may cancel the threads that call these (jack_client_close does,
+    // from another thread, once the server is gone), at any instruction: they
+    // hold the cancellation off while they run, and take it only on their way
+    // out, where nothing of theirs is left to unwind. Hence not noexcept.
+    static int process(jack_nframes_t frames, void* context);
+    static void serverShutDown(void* context);
     void writeQueuedMessages(jack_nframes_t frames) noexcept;
+    void tellServerGone() noexcept;
 
     std::unique_ptr<jack_client_t, ClientCloser> client_;
     std::unique_ptr<jack_ringbuffer_t, RingbufferFree> ring_;

@@ -99,10 +99,10 @@ struct VirtualMIDISource::Connection {
         }
     }
 
-    // Whatever was queued in the lost client goes with it, so nothing sent
-    // before the loss can sound after the reopening.
+    // The lost client is released by the first attempt, not now: JACK may
+    // still be inside its own callback on this client, and a server that is
+    // shutting down fails when its clients vanish under it.
     void lose(MIDIStatus status) {
-        release();
         state = MIDIConnectionState::lost;
         lossStatus = status;
         if (onChange) {
@@ -130,6 +130,9 @@ struct VirtualMIDISource::Connection {
         if (!reopening->active()) {
             return;
         }
+        // Whatever was queued in the lost client goes with it, so nothing sent
+        // before the loss can sound after the reopening.
+        release();
         try {
             open();
         } catch (const VirtualMIDISourceError&) {

@@ -19,10 +19,10 @@ enum class MIDIConnectionState {
 
 // The bridge's MIDI output: one virtual source named "Varnello Bridge" that
 // other MIDI programs can read. When the MIDI system lets go of it (the JACK
-// server went away, the sequencer client broke), the client is released and,
-// once reopenOn has given the source a context, opened again about once a
-// second with the same names and properties. Nothing sent meanwhile is kept:
-// a cue that could not sound on time never sounds late.
+// server went away, the sequencer client broke), every send is refused and,
+// once reopenOn has given the source a context, the client is released and
+// opened again about once a second with the same names and properties. Nothing sent meanwhile is
+// kept: a cue that could not sound on time never sounds late.
 //
 // Created on the main thread. Until reopenOn, one thread at a time may use it;
 // from then on send, state and the reopening belong to that context, and the
@@ -60,7 +60,7 @@ public:
     void send(std::span<const std::uint8_t> bytes);
 
     MIDIConnectionState state() const noexcept;
-    // 0 while the output is lost.
+    // 0 once a lost output has been released.
     MIDIClientRef client() const noexcept;
     MIDIEndpointRef endpoint() const noexcept;
 
