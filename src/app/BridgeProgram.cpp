@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -73,21 +74,20 @@ void logRegistration(const Logger& logger, SessionBusService::Registration regis
     }
 }
 
-// A second tray start: the running bridge shows its window, and this one ends.
-int showRunningBridge(const Logger& logger) {
+// A second tray start: the running bridge shows its window, and this one ends with
+// status 0. When the name's holder does not answer, this one starts all the same (the
+// ledger's lock refuses it if a bridge really runs); then nothing.
+std::optional<int> showRunningBridge(const Logger& logger) {
     const RunningBridgeAnswer answer =
         callRunningBridge("ShowWindow", DBusDesktopNotifier::answerLimit);
-    switch (answer.outcome) {
-    case RunningBridgeAnswer::Outcome::answered:
+    if (answer.outcome == RunningBridgeAnswer::Outcome::answered) {
         logger.notice(operatorText(answer.shown ? OperatorText::shownRunningWindow
                                                 : OperatorText::runningWithoutWindow));
         return 0;
-    case RunningBridgeAnswer::Outcome::notRunning:
-    case RunningBridgeAnswer::Outcome::noAnswer:
-        break;
     }
-    logger.error(operatorText(OperatorText::noAnswerFromRunningBridge));
-    return 1;
+    logger.error(std::string(operatorText(OperatorText::noAnswerFromRunningBridge)) + " (" +
+                 answer.text + ")");
+    return std::nullopt;
 }
 
 // Launches the delegate, serves until asked to quit, then stops the server.
@@ -135,7 +135,9 @@ int runBridgeProgram(int& argc, char** argv, const ProgramOptions& options, Fron
                                   statusOf(delegate, options.midi));
         const auto registration = service.registerOn(QDBusConnection::sessionBus());
         if (registration == SessionBusService::Registration::nameTaken) {
-            return showRunningBridge(logger);
+            if (const auto shown = showRunningBridge(logger)) {
+                return *shown;
+            }
         }
         logRegistration(logger, registration);
         return serve(application, delegate, logger, false);

@@ -9,6 +9,7 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -55,6 +56,12 @@ void BridgeWindow::addEntry(QVBoxLayout& layout, const MenuEntry& entry) {
         auto* label = new QLabel(QString::fromStdString(entry.title), entries_);
         label->setTextFormat(Qt::PlainText);
         label->setEnabled(entry.enabled);
+        // Greyed in a menu, but here these lines are what a person reads: the state,
+        // a start-up error, the ledger's fill. Shown in the ordinary text colour.
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::Disabled, QPalette::WindowText,
+                         palette.color(QPalette::Active, QPalette::WindowText));
+        label->setPalette(palette);
         layout.addWidget(label);
         return;
     }

@@ -1,8 +1,9 @@
 // A desktop notification server for the tests, on the session bus it is given:
 // takes org.freedesktop.Notifications and prints each notification as one line,
 // "notification: <summary>|<body>" (newlines in the body as "\n"). With --silent it
-// takes every call and never answers, as a hung server would. Prints "ready" once it
-// holds the name.
+// takes every call and never answers, as a hung server would. With --name NAME it
+// holds that bus name instead (and answers nothing under the bridge's path). Prints
+// "ready" once it holds the name.
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -66,11 +67,19 @@ private:
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
-    const bool silent = argc > 1 && QByteArray(argv[1]) == "--silent";
+    bool silent = false;
+    QString name = QStringLiteral("org.freedesktop.Notifications");
+    for (int i = 1; i < argc; ++i) {
+        if (QByteArray(argv[i]) == "--silent") {
+            silent = true;
+        } else if (QByteArray(argv[i]) == "--name" && i + 1 < argc) {
+            name = QString::fromLocal8Bit(argv[++i]);
+        }
+    }
     Server server(silent);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerVirtualObject(QStringLiteral("/org/freedesktop/Notifications"), &server) ||
-        !bus.registerService(QStringLiteral("org.freedesktop.Notifications"))) {
+        !bus.registerService(name)) {
         std::fprintf(stderr, "no session bus or name taken: %s\n",
                      bus.lastError().message().toUtf8().constData());
         return 1;

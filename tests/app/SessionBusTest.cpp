@@ -285,5 +285,29 @@ TEST_F(SessionBusTest, SetAsideBetweenShowsGivesAFreshStartAndKeepsTheOldFiles) 
     EXPECT_EQ(fresh.waitForExit(10s), 0) << fresh.output();
 }
 
+// Something else holds the bridge's name and answers none of its calls: the commands
+// say what they could not do, and a tray start serves all the same.
+TEST_F(SessionBusTest, ANameHolderThatIsNoBridgeIsReportedAndTheTrayStartsAnyway) {
+    if (!jackAvailable()) {
+        GTEST_SKIP() << "needs a JACK server (scripts/with-test-services.sh)";
+    }
+    ChildProcess squatter({VARNELLO_NOTIFICATION_SERVER, "--name", "orvane.TessaroBridge"},
+                          environment(false), file("squatter"));
+    ASSERT_TRUE(squatter.waitForOutput("ready", 10s)) << squatter.output();
+    const auto [exitStatus, output] = status({}, "squatted");
+    EXPECT_EQ(exitStatus, 1) << output;
+    EXPECT_EQ(
+        output.rfind("Varnello Bridge is running but did not answer over the session D-Bus.", 0),
+        0u)
+        << output;
+
+    ChildProcess tray({binary, "--midi=jack"}, environment(true), file("tray"));
+    ASSERT_TRUE(tray.waitForOutput("Server status: Beschikbaar via wifi (TCP ", 20s))
+        << tray.output();
+    EXPECT_NE(tray.output().find("did not answer over the session D-Bus"), std::string::npos);
+    tray.sendSignal(SIGTERM);
+    EXPECT_EQ(tray.waitForExit(10s), 0) << tray.output();
+}
+
 } // namespace
 } // namespace varnello
