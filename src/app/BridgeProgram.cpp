@@ -92,7 +92,7 @@ std::optional<int> showRunningBridge(const Logger& logger) {
 
 // Launches the delegate, serves until asked to quit, then stops the server.
 int serve(QCoreApplication& application, const std::shared_ptr<AppDelegate>& delegate,
-          const Logger& logger, bool exitOnLaunchError) {
+          const Logger& logger, bool exitOnLaunchError, DBusDesktopNotifier& notifier) {
     TerminationSignals terminationSignals([&logger, weak = std::weak_ptr(delegate)](int number) {
         logger.notice(std::string("Stopping on SIG") + sigabbrev_np(number) + ".");
         if (auto self = weak.lock()) {
@@ -101,6 +101,8 @@ int serve(QCoreApplication& application, const std::shared_ptr<AppDelegate>& del
     });
     delegate->applicationDidFinishLaunching();
     if (exitOnLaunchError && delegate->launchError()) {
+        // The notification that it could not start goes out before it ends.
+        notifier.finishPending(DBusDesktopNotifier::answerLimit);
         return 1;
     }
     const int status = application.exec();
@@ -140,7 +142,7 @@ int runBridgeProgram(int& argc, char** argv, const ProgramOptions& options, Fron
             }
         }
         logRegistration(logger, registration);
-        return serve(application, delegate, logger, false);
+        return serve(application, delegate, logger, false, notifier);
     }
     QCoreApplication application(argc, argv);
     QtMainExecutor mainExecutor(application);
@@ -152,7 +154,7 @@ int runBridgeProgram(int& argc, char** argv, const ProgramOptions& options, Fron
     // A service has no window to show; a second one is refused by the ledger's lock.
     SessionBusService service([] { return false; }, statusOf(delegate, options.midi));
     logRegistration(logger, service.registerOn(QDBusConnection::sessionBus()));
-    return serve(application, delegate, logger, true);
+    return serve(application, delegate, logger, true, notifier);
 }
 
 int runStatusCommand(int& argc, char** argv, bool json) {

@@ -2,6 +2,7 @@
 
 #include "app/OperatorText.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -29,13 +30,22 @@ void DBusDesktopNotifier::notify(const std::string& summary, const std::string& 
          << QVariantMap() << -1;
     auto* watcher = new QDBusPendingCallWatcher(
         bus.asyncCall(call, static_cast<int>(answerLimit.count())), &context_);
+    ++pending_;
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &context_,
                      [this](QDBusPendingCallWatcher* finished) {
+                         --pending_;
                          if (finished->isError()) {
                              reportFailure(finished->error().message().toStdString());
                          }
                          finished->deleteLater();
                      });
+}
+
+void DBusDesktopNotifier::finishPending(std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (pending_ > 0 && std::chrono::steady_clock::now() < end) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
 }
 
 void DBusDesktopNotifier::reportFailure(const std::string& detail) {

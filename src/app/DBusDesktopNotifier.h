@@ -20,12 +20,17 @@ public:
 
     void notify(const std::string& summary, const std::string& body) override;
 
+    // Runs the event loop until every notification sent has its answer, for at most
+    // `limit`: a program about to exit would otherwise take them along unsent.
+    void finishPending(std::chrono::milliseconds limit);
+
 private:
     void reportFailure(const std::string& detail);
 
     Logger logger_;
     // Context of the pending calls' watchers.
     QObject context_;
+    int pending_ = 0;
     enum class Told { nothing, unavailable } told_ = Told::nothing;
 };
 

@@ -196,6 +196,12 @@ TEST_F(SessionBusTest, FailedStartUpIsShownAsADesktopNotification) {
               std::string::npos)
         << server.output();
     EXPECT_EQ(occurrences(server.output(), "notification: "), 1u) << server.output();
+    // The service, which ends at once with status 1, sends it before it goes.
+    EXPECT_EQ(testing::runToEnd({binary, "--headless", "--midi=alsa"}, environment(false),
+                                file("failed-headless"), 20s),
+              1);
+    EXPECT_EQ(occurrences(server.output(), "notification: Varnello Bridge could not start|"), 2u)
+        << server.output();
     // It answers for its start-up error.
     const auto [exitStatus, lines] = status({}, "failed-status");
     EXPECT_EQ(exitStatus, 0) << lines;
