@@ -170,5 +170,19 @@ TEST_F(TrayShotTest, WithoutATrayAFailedStartUpShowsItsWindow) {
     EXPECT_EQ(shown[3], "Stop Varnello Bridge");
 }
 
+// A StatusNotifierItem host (as KDE Plasma's, or GNOME's AppIndicator extension)
+// draws the icon and the menu itself; then no window is needed.
+TEST_F(TrayShotTest, AStatusNotifierHostShowsTheMenuAndNoWindow) {
+    if (std::getenv("VARNELLO_TEST_JACK") == nullptr) {
+        GTEST_SKIP() << "needs a JACK server (scripts/with-test-services.sh)";
+    }
+    ASSERT_TRUE(photograph({"--midi=jack"}, "sni")) << trayShotOutput();
+    EXPECT_TRUE(isPNG(shots / "tray.png"));
+    EXPECT_TRUE(isPNG(shots / "menu.png"));
+    EXPECT_EQ(lastMenu().size(), 11u) << testing::readFile(shots / "command.log");
+    EXPECT_TRUE(lastMenu("varnello-window: ").is_null())
+        << testing::readFile(shots / "command.log");
+}
+
 } // namespace
 } // namespace varnello
