@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include "ledger/CommandLedgerError.h"
+
 #include <cassert>
 #include <exception>
 #include <utility>
@@ -7,9 +9,11 @@
 namespace varnello {
 
 AppDelegate::AppDelegate(Logger logger, StatusMenuFrontEnd& frontEnd,
-                         PreferencesFactory makePreferences, CoordinatorFactory makeCoordinator)
+                         PreferencesFactory makePreferences, CoordinatorFactory makeCoordinator,
+                         DesktopNotifier* notifier)
     : logger_(std::move(logger)), frontEnd_(frontEnd), makePreferences_(std::move(makePreferences)),
-      makeCoordinator_(std::move(makeCoordinator)), mainThread_(std::this_thread::get_id()) {}
+      makeCoordinator_(std::move(makeCoordinator)), notifier_(notifier),
+      mainThread_(std::this_thread::get_id()) {}
 
 void AppDelegate::assertOnMainThread() const noexcept {
     assert(std::this_thread::get_id() == mainThread_);
@@ -24,18 +28,86 @@ void AppDelegate::applicationDidFinishLaunching() {
         preferences_ = makePreferences_();
         coordinator_ = makeCoordinator_(preferences_);
         logger_.info("Bridge-coordinator gereed: " + coordinator_->identity().id);
-        coordinator_->onSnapshotChange = [weak = weak_from_this()](const BridgeRuntimeSnapshot&) {
-            if (auto self = weak.lock()) {
-                self->rebuildMenu();
-            }
-        };
+        coordinator_->onSnapshotChange =
+            [weak = weak_from_this()](const BridgeRuntimeSnapshot& snapshot) {
+                if (auto self = weak.lock()) {
+                    self->observe(snapshot);
+                    self->rebuildMenu();
+                }
+            };
+        noteLedgerFill(coordinator_->ledgerFill());
         coordinator_->start();
     } catch (const std::exception& error) {
         coordinator_.reset();
         launchError_ = error.what();
+        // A damaged or over-long ledger stays so until a person looks after it.
+        launchErrorKind_ = dynamic_cast<const CommandLedgerError*>(&error) != nullptr
+                               ? LaunchErrorKind::ledger
+                               : LaunchErrorKind::other;
         logger_.error("Could not start Bridge: " + *launchError_);
+        std::string body = *launchError_;
+        if (launchErrorKind_ == LaunchErrorKind::ledger) {
+            logger_.error(std::string(operatorText(OperatorText::ledgerStatusPointer)));
+            body += "\n" + std::string(operatorText(OperatorText::ledgerStatusPointer));
+        }
+        notify(OperatorText::startupFailedNotification, body);
     }
     rebuildMenu();
+}
+
+void AppDelegate::observe(const BridgeRuntimeSnapshot& snapshot) {
+    assertOnMainThread();
+    noteLedgerFill(snapshot.ledgerFill);
+    noteServerState(snapshot.serverState);
+}
+
+void AppDelegate::noteLedgerFill(const LedgerFill& fill) {
+    const int percent = fill.percent();
+    int passed = 0;
+    for (const int warning : ledgerWarningPercents) {
+        if (percent >= warning) {
+            passed = warning;
+        }
+    }
+    if (passed <= toldLedgerPercent_) {
+        return;
+    }
+    toldLedgerPercent_ = passed;
+    const std::string message = ledgerThresholdMessage(percent);
+    logger_.error(message);
+    std::string body = message;
+    if (fill.full()) {
+        logger_.error(std::string(operatorText(OperatorText::ledgerStatusPointer)));
+        body += "\n" + std::string(operatorText(OperatorText::ledgerStatusPointer));
+    }
+    notify(OperatorText::ledgerFillNotification, body);
+}
+
+void AppDelegate::noteServerState(const BridgeServerState& state) {
+    switch (state.kind()) {
+    case BridgeServerState::Case::failed:
+    case BridgeServerState::Case::waiting:
+        if (listenerNotice_ == ListenerNotice::none) {
+            listenerNotice_ = ListenerNotice::unreachable;
+            notify(OperatorText::listenerProblemNotification, state.statusText());
+        }
+        return;
+    case BridgeServerState::Case::ready:
+        if (listenerNotice_ == ListenerNotice::unreachable) {
+            listenerNotice_ = ListenerNotice::none;
+            notify(OperatorText::listenerReadyAgainNotification, state.statusText());
+        }
+        return;
+    case BridgeServerState::Case::starting:
+    case BridgeServerState::Case::stopped:
+        return;
+    }
+}
+
+void AppDelegate::notify(OperatorText summary, const std::string& body) {
+    if (notifier_ != nullptr) {
+        notifier_->notify(std::string(operatorText(summary)), body);
+    }
 }
 
 bool AppDelegate::applicationWillTerminate() {
@@ -109,12 +181,12 @@ void AppDelegate::quitApplication() {
 TrayMenuModel AppDelegate::menuModel() const {
     assertOnMainThread();
     if (!coordinator_) {
-        return makeTrayMenuModel(std::nullopt, launchError_);
+        return makeTrayMenuModel(std::nullopt, launchError_, launchErrorKind_);
     }
-    return makeTrayMenuModel(RunningBridgeView{coordinator_->serverState(),
-                                               coordinator_->connectedClientCount(),
-                                               preferences_->oscConfiguration()},
-                             launchError_);
+    return makeTrayMenuModel(
+        RunningBridgeView{coordinator_->serverState(), coordinator_->connectedClientCount(),
+                          preferences_->oscConfiguration(), coordinator_->ledgerFill()},
+        launchError_);
 }
 
 void AppDelegate::rebuildMenu() {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/DesktopNotifier.h"
 #include "app/MenuEntry.h"
+#include "app/OperatorText.h"
 #include "app/StatusMenuFrontEnd.h"
 #include "app/TrayMenuModel.h"
 #include "core/BridgeCoordinator.h"
@@ -29,9 +31,13 @@ public:
     using CoordinatorFactory =
         std::function<std::shared_ptr<BridgeCoordinator>(std::shared_ptr<BridgePreferences>)>;
 
-    // `logger`: category "lifecycle". `frontEnd` must outlive the delegate.
+    // The fills at which the log and the desktop are told how full the ledger is.
+    static constexpr int ledgerWarningPercents[] = {80, 90, 95, 99, 100};
+
+    // `logger`: category "lifecycle". `frontEnd` and `notifier` (when given) must
+    // outlive the delegate.
     AppDelegate(Logger logger, StatusMenuFrontEnd& frontEnd, PreferencesFactory makePreferences,
-                CoordinatorFactory makeCoordinator);
+                CoordinatorFactory makeCoordinator, DesktopNotifier* notifier = nullptr);
     AppDelegate(const AppDelegate&) = delete;
     AppDelegate& operator=(const AppDelegate&) = delete;
 
@@ -53,9 +59,14 @@ public:
 
     const std::shared_ptr<BridgeCoordinator>& coordinator() const noexcept { return coordinator_; }
     const std::optional<std::string>& launchError() const noexcept { return launchError_; }
+    LaunchErrorKind launchErrorKind() const noexcept { return launchErrorKind_; }
 
 private:
     void assertOnMainThread() const noexcept;
+    void observe(const BridgeRuntimeSnapshot& snapshot);
+    void noteLedgerFill(const LedgerFill& fill);
+    void noteServerState(const BridgeServerState& state);
+    void notify(OperatorText summary, const std::string& body);
 
     Logger logger_;
     StatusMenuFrontEnd& frontEnd_;
@@ -64,6 +75,13 @@ private:
     std::shared_ptr<BridgePreferences> preferences_;
     std::shared_ptr<BridgeCoordinator> coordinator_;
     std::optional<std::string> launchError_;
+    LaunchErrorKind launchErrorKind_ = LaunchErrorKind::other;
+    DesktopNotifier* notifier_;
+    // The highest warning percent already told; 0 before the first.
+    int toldLedgerPercent_ = 0;
+    // Whether iPads were last told they cannot reach the listener, so that its
+    // return is told once and only after that.
+    enum class ListenerNotice { none, unreachable } listenerNotice_ = ListenerNotice::none;
     std::thread::id mainThread_;
 };
 

@@ -1,9 +1,13 @@
 #include "app/BridgeProgram.h"
 
 #include "app/AppDelegate.h"
+#include "app/BridgeStatusReport.h"
+#include "app/DBusDesktopNotifier.h"
 #include "app/HeadlessFrontEnd.h"
+#include "app/OperatorText.h"
 #include "app/QtMainExecutor.h"
 #include "app/QtTrayFrontEnd.h"
+#include "app/SessionBusService.h"
 #include "app/TerminationSignals.h"
 #include "core/BridgeCoordinatorEnvironment.h"
 #include "core/JsonFilePreferenceStore.h"
@@ -15,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -43,9 +48,53 @@ AppDelegate::CoordinatorFactory coordinatorFactory(Executor& mainExecutor,
     };
 }
 
+// The status report of the bridge as the delegate knows it now.
+std::function<std::string()> statusOf(const std::shared_ptr<AppDelegate>& delegate,
+                                      MIDIBackendChoice midi) {
+    return [weak = std::weak_ptr(delegate), midi] {
+        const auto self = weak.lock();
+        std::optional<BridgeRuntimeSnapshot> snapshot;
+        if (self && self->coordinator()) {
+            snapshot = self->coordinator()->snapshot();
+        }
+        return bridgeStatusReport(snapshot, self ? self->launchError() : std::nullopt, midi)
+            .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    };
+}
+
+// Tells the log what the session bus gave; a bridge without it keeps serving.
+void logRegistration(const Logger& logger, SessionBusService::Registration registration) {
+    switch (registration) {
+    case SessionBusService::Registration::registered:
+        return;
+    case SessionBusService::Registration::nameTaken:
+        logger.notice(operatorText(OperatorText::sessionBusNameTaken));
+        return;
+    case SessionBusService::Registration::noBus:
+        logger.notice(operatorText(OperatorText::sessionBusUnavailable));
+        return;
+    }
+}
+
+// A second tray start: the running bridge shows its window, and this one ends with
+// status 0. When the name's holder does not answer, this one starts all the same (the
+// ledger's lock refuses it if a bridge really runs); then nothing.
+std::optional<int> showRunningBridge(const Logger& logger) {
+    const RunningBridgeAnswer answer =
+        callRunningBridge("ShowWindow", DBusDesktopNotifier::answerLimit);
+    if (answer.outcome == RunningBridgeAnswer::Outcome::answered) {
+        logger.notice(operatorText(answer.shown ? OperatorText::shownRunningWindow
+                                                : OperatorText::runningWithoutWindow));
+        return 0;
+    }
+    logger.error(std::string(operatorText(OperatorText::noAnswerFromRunningBridge)) + " (" +
+                 answer.text + ")");
+    return std::nullopt;
+}
+
 // Launches the delegate, serves until asked to quit, then stops the server.
 int serve(QCoreApplication& application, const std::shared_ptr<AppDelegate>& delegate,
-          const Logger& logger, bool exitOnLaunchError) {
+          const Logger& logger, bool exitOnLaunchError, DBusDesktopNotifier& notifier) {
     TerminationSignals terminationSignals([&logger, weak = std::weak_ptr(delegate)](int number) {
         logger.notice(std::string("Stopping on SIG") + sigabbrev_np(number) + ".");
         if (auto self = weak.lock()) {
@@ -54,6 +103,8 @@ int serve(QCoreApplication& application, const std::shared_ptr<AppDelegate>& del
     });
     delegate->applicationDidFinishLaunching();
     if (exitOnLaunchError && delegate->launchError()) {
+        // The notification that it could not start goes out before it ends.
+        notifier.finishPending(DBusDesktopNotifier::answerLimit);
         return 1;
     }
     const int status = application.exec();
@@ -82,23 +133,65 @@ int runBridgeProgram(int& argc, char** argv, const ProgramOptions& options, Fron
         QtMainExecutor mainExecutor(application);
         const char* printMenus = std::getenv("VARNELLO_PRINT_MENU");
         QtTrayFrontEnd tray(logger, printMenus != nullptr && *printMenus != '\0');
-        auto delegate =
-            std::make_shared<AppDelegate>(logger, tray, preferencesFactory(logger),
-                                          coordinatorFactory(mainExecutor, logSink, options.midi));
+        DBusDesktopNotifier notifier(logger);
+        auto delegate = std::make_shared<AppDelegate>(
+            logger, tray, preferencesFactory(logger),
+            coordinatorFactory(mainExecutor, logSink, options.midi), &notifier);
         tray.setActionHandler([weak = std::weak_ptr(delegate)](MenuAction action) {
             if (auto self = weak.lock()) {
                 self->perform(action);
             }
         });
-        return serve(application, delegate, logger, false);
+        SessionBusService service([&tray] { return tray.showWindow(); },
+                                  statusOf(delegate, options.midi));
+        const auto registration = service.registerOn(QDBusConnection::sessionBus());
+        if (registration == SessionBusService::Registration::nameTaken) {
+            if (const auto shown = showRunningBridge(logger)) {
+                return *shown;
+            }
+        }
+        logRegistration(logger, registration);
+        return serve(application, delegate, logger, false, notifier);
     }
     QCoreApplication application(argc, argv);
     QtMainExecutor mainExecutor(application);
     HeadlessFrontEnd headless;
-    auto delegate =
-        std::make_shared<AppDelegate>(logger, headless, preferencesFactory(logger),
-                                      coordinatorFactory(mainExecutor, logSink, options.midi));
-    return serve(application, delegate, logger, true);
+    DBusDesktopNotifier notifier(logger);
+    auto delegate = std::make_shared<AppDelegate>(
+        logger, headless, preferencesFactory(logger),
+        coordinatorFactory(mainExecutor, logSink, options.midi), &notifier);
+    // A service has no window to show; a second one is refused by the ledger's lock.
+    SessionBusService service([] { return false; }, statusOf(delegate, options.midi));
+    logRegistration(logger, service.registerOn(QDBusConnection::sessionBus()));
+    return serve(application, delegate, logger, true, notifier);
+}
+
+int runStatusCommand(int& argc, char** argv, bool json) {
+    QCoreApplication application(argc, argv);
+    const RunningBridgeAnswer answer =
+        callRunningBridge("Status", DBusDesktopNotifier::answerLimit);
+    switch (answer.outcome) {
+    case RunningBridgeAnswer::Outcome::notRunning:
+        std::fprintf(stderr, "%s\n", operatorText(OperatorText::notRunning).data());
+        return 3;
+    case RunningBridgeAnswer::Outcome::noAnswer:
+        std::fprintf(stderr, "%s (%s)\n",
+                     operatorText(OperatorText::noAnswerFromRunningBridge).data(),
+                     answer.text.c_str());
+        return 1;
+    case RunningBridgeAnswer::Outcome::answered:
+        break;
+    }
+    try {
+        const nlohmann::json report = nlohmann::json::parse(answer.text);
+        const std::string shown = json ? report.dump() + "\n" : bridgeStatusLines(report);
+        std::fputs(shown.c_str(), stdout);
+        return 0;
+    } catch (const nlohmann::json::exception& error) {
+        std::fprintf(stderr, "%s (%s)\n",
+                     operatorText(OperatorText::noAnswerFromRunningBridge).data(), error.what());
+        return 1;
+    }
 }
 
 } // namespace varnello

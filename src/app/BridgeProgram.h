@@ -15,4 +15,10 @@ namespace varnello {
 int runBridgeProgram(int& argc, char** argv, const ProgramOptions& options, FrontEnd frontEnd,
                      std::shared_ptr<LogSink> logSink);
 
+// `varnello-bridge status [--json]`: asks the bridge running for this user over the
+// session bus and prints its report on standard output. 0 when it answered, 3 when no
+// bridge runs (or there is no session bus), 1 when it did not answer. Main thread,
+// once.
+int runStatusCommand(int& argc, char** argv, bool json);
+
 } // namespace varnello

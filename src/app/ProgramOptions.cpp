@@ -10,9 +10,54 @@ namespace {
 
 constexpr std::string_view midiPrefix = "--midi=";
 
+// The commands that talk to a running bridge or look after its ledger: the command
+// words first, then only the one flag each takes (and --help).
+ProgramOptions parseCommand(std::span<const std::string_view> arguments) {
+    ProgramOptions options;
+    std::string_view flag;
+    std::size_t words = 1;
+    if (arguments[0] == "status") {
+        options.mode = ProgramOptions::Mode::status;
+        flag = "--json";
+    } else if (arguments.size() > 1 && arguments[1] == "status") {
+        options.mode = ProgramOptions::Mode::ledgerStatus;
+        words = 2;
+    } else if (arguments.size() > 1 && arguments[1] == "set-aside") {
+        options.mode = ProgramOptions::Mode::ledgerSetAside;
+        flag = "--yes";
+        words = 2;
+    } else {
+        throw ProgramOptionsError::unknownLedgerCommand(
+            arguments.size() > 1 ? std::string(arguments[1]) : std::string());
+    }
+    bool help = false;
+    bool flagGiven = false;
+    for (const std::string_view argument : arguments.subspan(words)) {
+        if (argument == "--help") {
+            help = true;
+        } else if (!flag.empty() && argument == flag) {
+            if (flagGiven) {
+                throw ProgramOptionsError::repeatedOption(std::string(flag));
+            }
+            flagGiven = true;
+        } else {
+            throw ProgramOptionsError::unknownOption(std::string(argument));
+        }
+    }
+    options.json = flagGiven && flag == "--json";
+    options.yes = flagGiven && flag == "--yes";
+    if (help) {
+        options.mode = ProgramOptions::Mode::help;
+    }
+    return options;
+}
+
 } // namespace
 
 ProgramOptions ProgramOptions::parse(std::span<const std::string_view> arguments) {
+    if (!arguments.empty() && (arguments[0] == "status" || arguments[0] == "ledger")) {
+        return parseCommand(arguments);
+    }
     ProgramOptions options;
     bool headless = false;
     bool help = false;
@@ -54,6 +99,8 @@ ProgramOptions ProgramOptions::parse(std::span<const std::string_view> arguments
 
 std::string ProgramOptions::usage() {
     return "Usage: varnello-bridge [--headless] [--midi=auto|alsa|jack]\n"
+           "       varnello-bridge status [--json]\n"
+           "       varnello-bridge ledger status | ledger set-aside [--yes]\n"
            "       varnello-bridge --help | --version\n"
            "\n"
            "Connects the Varnello app on iPads to this computer's MIDI and OSC programs.\n"
@@ -65,7 +112,15 @@ std::string ProgramOptions::usage() {
            "  --midi=alsa   the ALSA sequencer\n"
            "  --midi=jack   a running JACK server\n"
            "  --help        show this text\n"
-           "  --version     show the version\n";
+           "  --version     show the version\n"
+           "\n"
+           "  status               how the running bridge is doing (exit status 3 when none\n"
+           "                       runs); --json prints one JSON object\n"
+           "  ledger status        the command ledger's folder, files, fill and whether\n"
+           "                       they load (exit status 1 when they do not)\n"
+           "  ledger set-aside     moves the ledger's two files into a new folder beside\n"
+           "                       them, so that the next start begins a fresh ledger;\n"
+           "                       only with --yes, and only while no bridge runs\n";
 }
 
 FrontEnd chooseFrontEnd(ProgramOptions::Mode mode, const char* display,

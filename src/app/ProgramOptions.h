@@ -11,12 +11,18 @@ namespace varnello {
 // What the command line asks for:
 //   varnello-bridge [--headless] [--midi=auto|alsa|jack]
 //   varnello-bridge --help | --version
+//   varnello-bridge status [--json]
+//   varnello-bridge ledger status | ledger set-aside [--yes]
 // A plain value; thread-safe.
 struct ProgramOptions {
-    enum class Mode { tray, headless, help, version };
+    enum class Mode { tray, headless, help, version, status, ledgerStatus, ledgerSetAside };
 
     Mode mode = Mode::tray;
     MIDIBackendChoice midi = MIDIBackendChoice::automatic;
+    // status: one JSON object instead of lines.
+    bool json = false;
+    // ledger set-aside: do it, instead of saying what it would do.
+    bool yes = false;
 
     // The arguments after the program name. --help and --version win over the
     // others. Throws ProgramOptionsError.

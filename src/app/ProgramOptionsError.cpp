@@ -14,6 +14,10 @@ std::string describe(ProgramOptionsError::Code code, const std::string& argument
         return "The MIDI system must be auto, alsa or jack, not \u2018" + argument + "\u2019.";
     case ProgramOptionsError::Code::repeatedOption:
         return "The option \u2018" + argument + "\u2019 is given more than once.";
+    case ProgramOptionsError::Code::unknownLedgerCommand:
+        return "The ledger command must be \u2018status\u2019 or \u2018set-aside\u2019, not "
+               "\u2018" +
+               argument + "\u2019.";
     }
     return {};
 }
@@ -33,6 +37,10 @@ ProgramOptionsError ProgramOptionsError::invalidMIDIBackend(std::string value) {
 
 ProgramOptionsError ProgramOptionsError::repeatedOption(std::string option) {
     return ProgramOptionsError(Code::repeatedOption, std::move(option));
+}
+
+ProgramOptionsError ProgramOptionsError::unknownLedgerCommand(std::string word) {
+    return ProgramOptionsError(Code::unknownLedgerCommand, std::move(word));
 }
 
 } // namespace varnello

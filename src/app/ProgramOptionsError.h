@@ -9,11 +9,12 @@ namespace varnello {
 // status 2. Thread-safe (a plain value).
 class ProgramOptionsError : public std::exception {
 public:
-    enum class Code { unknownOption, invalidMIDIBackend, repeatedOption };
+    enum class Code { unknownOption, invalidMIDIBackend, repeatedOption, unknownLedgerCommand };
 
     static ProgramOptionsError unknownOption(std::string option);
     static ProgramOptionsError invalidMIDIBackend(std::string value);
     static ProgramOptionsError repeatedOption(std::string option);
+    static ProgramOptionsError unknownLedgerCommand(std::string word);
 
     Code code() const noexcept { return code_; }
     // The option or value the text names.

@@ -1,6 +1,8 @@
 #include "app/QtTrayFrontEnd.h"
 
+#include "app/MenuText.h"
 #include "app/OSCSettingsDialog.h"
+#include "app/OperatorText.h"
 #include "app/TrayIcon.h"
 
 #include <QAction>
@@ -37,11 +39,43 @@ void QtTrayFrontEnd::configureStatusItem() {
                              menu_->popup(QCursor::pos());
                          }
                      });
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        logger_.error("The desktop offers no system tray: Varnello Bridge keeps serving without "
-                      "its menu.");
-    }
+    // Shown even without a tray: Qt shows the icon when a tray appears later.
     trayIcon_->show();
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        logger_.error(std::string(operatorText(OperatorText::noTrayShowsWindow)));
+        // Shown with its first entries, not empty before them.
+        createWindow();
+        windowState_ = WindowState::dueWithFirstModel;
+    }
+}
+
+bool QtTrayFrontEnd::showWindow() {
+    if (!window_) {
+        if (QSystemTrayIcon::isSystemTrayAvailable()) {
+            return false;
+        }
+        createWindow();
+    }
+    windowState_ = WindowState::presented;
+    window_->present();
+    if (printMenus_ && menu_) {
+        printRendered();
+    }
+    return true;
+}
+
+void QtTrayFrontEnd::createWindow() {
+    window_ = std::make_unique<BridgeWindow>([this](MenuAction action) { dispatch(action); });
+    window_->setWindowIcon(makeTrayIcon(QApplication::palette()));
+    if (!model_.empty()) {
+        window_->showModel(model_);
+    }
+}
+
+void QtTrayFrontEnd::dispatch(MenuAction action) {
+    if (actionHandler_) {
+        actionHandler_(action);
+    }
 }
 
 void QtTrayFrontEnd::showMenu(const TrayMenuModel& model) {
@@ -51,7 +85,7 @@ void QtTrayFrontEnd::showMenu(const TrayMenuModel& model) {
             menu->addSeparator();
             continue;
         }
-        QAction* action = menu->addAction(QString::fromStdString(entry.title));
+        QAction* action = menu->addAction(mnemonicFree(entry.title));
         action->setEnabled(entry.enabled);
         action->setData(static_cast<int>(entry.action));
         if (!entry.shortcut.empty()) {
@@ -68,13 +102,7 @@ void QtTrayFrontEnd::showMenu(const TrayMenuModel& model) {
             // Queued: the action may replace this very menu.
             QObject::connect(action, &QAction::triggered, action, [this, chosen] {
                 QMetaObject::invokeMethod(
-                    &dispatcher_,
-                    [this, chosen] {
-                        if (actionHandler_) {
-                            actionHandler_(chosen);
-                        }
-                    },
-                    Qt::QueuedConnection);
+                    &dispatcher_, [this, chosen] { dispatch(chosen); }, Qt::QueuedConnection);
             });
         }
     }
@@ -82,11 +110,26 @@ void QtTrayFrontEnd::showMenu(const TrayMenuModel& model) {
         trayIcon_->setContextMenu(menu.get());
     }
     menu_ = std::move(menu);
-    if (printMenus_) {
-        std::fprintf(stderr, "varnello-menu: %s\n",
-                     describeTrayMenu(renderedModel(*menu_)).c_str());
-        std::fflush(stderr);
+    model_ = model;
+    if (window_) {
+        window_->showModel(model);
+        if (windowState_ == WindowState::dueWithFirstModel) {
+            windowState_ = WindowState::presented;
+            window_->present();
+        }
     }
+    if (printMenus_) {
+        printRendered();
+    }
+}
+
+void QtTrayFrontEnd::printRendered() {
+    std::fprintf(stderr, "varnello-menu: %s\n", describeTrayMenu(renderedModel(*menu_)).c_str());
+    if (window_) {
+        std::fprintf(stderr, "varnello-window: %s\n",
+                     describeTrayMenu(window_->renderedModel()).c_str());
+    }
+    std::fflush(stderr);
 }
 
 TrayMenuModel QtTrayFrontEnd::renderedModel(const QMenu& menu) {
@@ -97,7 +140,7 @@ TrayMenuModel QtTrayFrontEnd::renderedModel(const QMenu& menu) {
             continue;
         }
         MenuEntry entry;
-        entry.title = action->text().toStdString();
+        entry.title = shownText(action->text());
         entry.enabled = action->isEnabled();
         entry.action = static_cast<MenuAction>(action->data().toInt());
         entry.shortcut = action->shortcut().toString(QKeySequence::PortableText).toStdString();

@@ -1,5 +1,7 @@
 #include "app/TrayMenuModel.h"
 
+#include "app/OperatorText.h"
+
 #include <nlohmann/json.hpp>
 
 namespace varnello {
@@ -43,8 +45,16 @@ std::string connectedClientsText(std::int64_t count) {
     return std::to_string(count) + " iPads connected";
 }
 
+std::string oscDestinationText(const OSCForwardingConfiguration& osc) {
+    return "OSC to " + osc.host + ":" + std::to_string(osc.port);
+}
+
 TrayMenuModel makeTrayMenuModel(const std::optional<RunningBridgeView>& running,
-                                const std::optional<std::string>& launchError) {
+                                const std::optional<std::string>& launchError,
+                                LaunchErrorKind launchErrorKind) {
+    const auto ledgerStatusPointer = [] {
+        return MenuEntry::information(std::string(operatorText(OperatorText::ledgerStatusPointer)));
+    };
     TrayMenuModel menu;
     menu.push_back(MenuEntry::information("Varnello Bridge"));
     if (running) {
@@ -53,15 +63,25 @@ TrayMenuModel makeTrayMenuModel(const std::optional<RunningBridgeView>& running,
         menu.push_back(MenuEntry::information(connectedClientsText(running->connectedClientCount)));
         menu.push_back(MenuEntry::separator());
         menu.push_back(MenuEntry::information("MIDI port: Varnello Bridge"));
-        menu.push_back(MenuEntry::command(
-            "OSC to " + osc.host + ":" + std::to_string(osc.port), MenuAction::toggleOSC, {},
-            osc.isEnabled ? MenuEntry::CheckMark::on : MenuEntry::CheckMark::off));
+        if (const int percent = running->ledgerFill.percent();
+            percent >= ledgerFillShownFromPercent) {
+            menu.push_back(MenuEntry::information(ledgerFillLine(percent)));
+            if (running->ledgerFill.full()) {
+                menu.push_back(ledgerStatusPointer());
+            }
+        }
+        menu.push_back(MenuEntry::command(oscDestinationText(osc), MenuAction::toggleOSC, {},
+                                          osc.isEnabled ? MenuEntry::CheckMark::on
+                                                        : MenuEntry::CheckMark::off));
         menu.push_back(
             MenuEntry::command("OSC-instellingen\u2026", MenuAction::configureOSC, "Ctrl+,"));
         menu.push_back(MenuEntry::separator());
         menu.push_back(MenuEntry::command("Kopieer Bridge-ID", MenuAction::copyBridgeIdentifier));
     } else {
         menu.push_back(MenuEntry::information("Startup error: " + launchError.value_or("unknown")));
+        if (launchErrorKind == LaunchErrorKind::ledger) {
+            menu.push_back(ledgerStatusPointer());
+        }
     }
     menu.push_back(MenuEntry::separator());
     menu.push_back(

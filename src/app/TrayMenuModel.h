@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/MenuEntry.h"
+#include "ledger/LedgerFill.h"
 #include "outputs/OSCForwardingConfiguration.h"
 #include "server/BridgeServerState.h"
 
@@ -19,12 +20,24 @@ struct RunningBridgeView {
     BridgeServerState serverState = BridgeServerState::stopped();
     std::int64_t connectedClientCount = 0;
     OSCForwardingConfiguration oscConfiguration;
+    LedgerFill ledgerFill;
 };
+
+// From this fill on, the menu shows how full the ledger is.
+inline constexpr int ledgerFillShownFromPercent = 80;
+
+// Why the bridge could not start, as far as the menu cares: a ledger that needs a
+// person's attention gets a line that points to the ledger command.
+enum class LaunchErrorKind { other, ledger };
 
 // The menu for a running bridge, or, without one, the reduced menu that shows why
 // it could not start. A pure function; thread-safe.
 TrayMenuModel makeTrayMenuModel(const std::optional<RunningBridgeView>& running,
-                                const std::optional<std::string>& launchError);
+                                const std::optional<std::string>& launchError,
+                                LaunchErrorKind launchErrorKind = LaunchErrorKind::other);
+
+// "OSC to <host>:<port>".
+std::string oscDestinationText(const OSCForwardingConfiguration& osc);
 
 // "1 iPad connected", otherwise "<count> iPads connected".
 std::string connectedClientsText(std::int64_t count);

@@ -1,13 +1,18 @@
 #include "app/BridgeProgram.h"
+#include "app/LedgerCommands.h"
 #include "app/ProgramOptions.h"
 #include "app/ProgramOptionsError.h"
 #include "app/TerminationSignals.h"
+#include "ledger/CommandLedger.h"
+#include "ledger/PosixLedgerFileSystem.h"
 #include "server/DescriptorLimit.h"
 #include "support/JournalLogSink.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <iostream>
 #include <string_view>
 #include <vector>
 
@@ -33,6 +38,22 @@ int main(int argc, char** argv) {
     case ProgramOptions::Mode::version:
         std::printf("varnello-bridge %s\n", VARNELLO_VERSION);
         return 0;
+    case ProgramOptions::Mode::status:
+        return runStatusCommand(argc, argv, options.json);
+    case ProgramOptions::Mode::ledgerStatus:
+    case ProgramOptions::Mode::ledgerSetAside:
+        try {
+            const auto fileSystem = std::make_shared<PosixLedgerFileSystem>();
+            const auto ledgerFile = CommandLedger::standardFile(*fileSystem);
+            if (options.mode == ProgramOptions::Mode::ledgerStatus) {
+                return printLedgerStatus(fileSystem, ledgerFile, std::cout);
+            }
+            return setLedgerAside(*fileSystem, ledgerFile, options.yes,
+                                  std::chrono::system_clock::now(), std::cout);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "varnello-bridge: %s\n", error.what());
+            return 1;
+        }
     case ProgramOptions::Mode::tray:
     case ProgramOptions::Mode::headless:
         break;

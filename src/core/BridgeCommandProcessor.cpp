@@ -34,7 +34,13 @@ BridgeCommandProcessor::BridgeCommandProcessor(std::shared_ptr<BridgePreferences
                                                std::unique_ptr<VirtualMIDISource> midiSource,
                                                std::unique_ptr<CommandLedger> ledger)
     : preferences_(std::move(preferences)), oscForwarder_(std::move(oscForwarder)),
-      midiSource_(std::move(midiSource)), ledger_(std::move(ledger)) {}
+      midiSource_(std::move(midiSource)), ledger_(std::move(ledger)),
+      maximumInsertions_(ledger_->tombstones().maximumInsertions()),
+      insertionCount_(ledger_->tombstones().insertionCount()) {}
+
+LedgerFill BridgeCommandProcessor::ledgerFill() const noexcept {
+    return LedgerFill{insertionCount_.load(std::memory_order_relaxed), maximumInsertions_};
+}
 
 TessaroBridgeAcknowledgement BridgeCommandProcessor::unavailable(const Uuid& commandID) noexcept {
     return rejected(commandID, unavailableDetail);
@@ -70,6 +76,11 @@ BridgeCommandProcessor::handleAll(std::span<const TessaroBridgeCommand> commands
     }
     for (const std::size_t i : repeats) {
         answers[i] = handle(commands[i]);
+    }
+    const LedgerFill before = ledgerFill();
+    insertionCount_.store(ledger_->tombstones().insertionCount(), std::memory_order_relaxed);
+    if (ledgerFill().percent() != before.percent() && onLedgerFillChange) {
+        onLedgerFillChange();
     }
     return answers;
 }

@@ -2,11 +2,14 @@
 
 #include "core/BridgePreferences.h"
 #include "ledger/CommandLedger.h"
+#include "ledger/LedgerFill.h"
 #include "outputs/OSCForwarder.h"
 #include "outputs/VirtualMIDISource.h"
 #include "protocol/TessaroBridgeAcknowledgement.h"
 #include "protocol/TessaroBridgeCommand.h"
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -21,7 +24,7 @@ namespace varnello {
 // waits for the disk once per batch instead of once per command. Owns the
 // outputs and the ledger. Calls are serialised by the caller: after
 // construction (main thread) only the server queue calls it, so nothing here
-// needs a lock.
+// needs a lock, except the ledger's fill, which any thread may read.
 class BridgeCommandProcessor {
 public:
     static constexpr std::string_view uncertainDetail =
@@ -52,6 +55,13 @@ public:
     // For reopening a lost MIDI output on the server queue.
     VirtualMIDISource& midiSource() noexcept { return *midiSource_; }
 
+    // How full the ledger's tombstone filter is now. Any thread.
+    LedgerFill ledgerFill() const noexcept;
+
+    // Called on the server queue, after a batch, whenever the fill's whole percent
+    // changed. Set before the first command.
+    std::function<void()> onLedgerFillChange;
+
     // The answer once the bridge that would execute the command is gone.
     static TessaroBridgeAcknowledgement unavailable(const Uuid& commandID) noexcept;
 
@@ -73,6 +83,8 @@ private:
     std::unique_ptr<OSCForwarder> oscForwarder_;
     std::unique_ptr<VirtualMIDISource> midiSource_;
     std::unique_ptr<CommandLedger> ledger_;
+    std::int64_t maximumInsertions_;
+    std::atomic<std::int64_t> insertionCount_;
 };
 
 } // namespace varnello

@@ -40,6 +40,7 @@ BridgeCoordinator::create(std::shared_ptr<BridgePreferences> preferences, Execut
     std::shared_ptr<BridgeCoordinator> coordinator(
         new BridgeCoordinator(std::move(preferences), mainExecutor, std::move(environment)));
     coordinator->observePreferences();
+    coordinator->observeLedgerFill();
     return coordinator;
 }
 
@@ -75,6 +76,18 @@ void BridgeCoordinator::observePreferences() {
                 self->publishSnapshot();
             }
         });
+}
+
+void BridgeCoordinator::observeLedgerFill() {
+    // Runs on the server queue: the coordinator is looked up only on the main thread,
+    // so that it is never released on the queue.
+    processor_->onLedgerFillChange = [weak = weak_from_this(), &main = mainExecutor_] {
+        main.post([weak] {
+            if (auto self = weak.lock()) {
+                self->publishSnapshot();
+            }
+        });
+    };
 }
 
 BridgeServer& BridgeCoordinator::server() {
@@ -196,8 +209,12 @@ void BridgeCoordinator::publishSnapshot() {
 }
 
 BridgeRuntimeSnapshot BridgeCoordinator::snapshot() const {
-    return BridgeRuntimeSnapshot{identity_, serverState_, connectedClientCount_,
-                                 preferences_->oscConfiguration(), startupError_};
+    return BridgeRuntimeSnapshot{identity_,
+                                 serverState_,
+                                 connectedClientCount_,
+                                 preferences_->oscConfiguration(),
+                                 startupError_,
+                                 processor_->ledgerFill()};
 }
 
 void BridgeCoordinator::assertOnMainThread() const noexcept {

@@ -92,12 +92,15 @@ public:
     std::int64_t connectedClientCount() const noexcept { return connectedClientCount_; }
     const std::optional<std::string>& startupError() const noexcept { return startupError_; }
     BridgePreferences& preferences() const noexcept { return *preferences_; }
+    // Any thread.
+    LedgerFill ledgerFill() const noexcept { return processor_->ledgerFill(); }
 
 private:
     BridgeCoordinator(std::shared_ptr<BridgePreferences> preferences, Executor& mainExecutor,
                       BridgeCoordinatorEnvironment environment);
 
     void observePreferences();
+    void observeLedgerFill();
     void applyServerStatus(const BridgeServerState& state, std::int64_t clientCount);
     // The server state's text, and READY=1 the first time iPads can connect.
     void tellServiceManager();

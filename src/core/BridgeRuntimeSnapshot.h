@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/BridgeIdentity.h"
+#include "ledger/LedgerFill.h"
 #include "outputs/OSCForwardingConfiguration.h"
 #include "server/BridgeServerState.h"
 
@@ -19,6 +20,8 @@ struct BridgeRuntimeSnapshot {
     OSCForwardingConfiguration oscConfiguration;
     // Why the server could not start; absent when it did.
     std::optional<std::string> startupError;
+    // How close the ledger is to refusing every new command.
+    LedgerFill ledgerFill;
 
     friend bool operator==(const BridgeRuntimeSnapshot&, const BridgeRuntimeSnapshot&) = default;
 };

@@ -50,9 +50,8 @@ CommandLedger::CommandLedger(std::filesystem::path fileURL,
                              std::int64_t maximumEntries, std::int64_t tombstoneBitCount,
                              std::int64_t tombstoneHashCount,
                              std::int64_t tombstoneMaximumInsertions)
-    : fileURL_(std::move(fileURL)),
-      tombstoneFileURL_(withExtension(fileURL_, ".tombstones-v1.bin")),
-      lockFileURL_(withExtension(fileURL_, ".lock")), fileManager_(std::move(fileSystem)),
+    : fileURL_(std::move(fileURL)), tombstoneFileURL_(tombstoneFileFor(fileURL_)),
+      lockFileURL_(lockFileFor(fileURL_)), fileManager_(std::move(fileSystem)),
       maximumEntries_(checkedMaximumEntries(maximumEntries)), ledgerID_(Uuid::random()),
       tombstones_(tombstoneBitCount, tombstoneHashCount, tombstoneMaximumInsertions) {
     if (!fileManager_) {
@@ -71,6 +70,18 @@ CommandLedger::CommandLedger(std::filesystem::path fileURL,
 }
 
 CommandLedger::~CommandLedger() = default;
+
+std::filesystem::path CommandLedger::standardFile(LedgerFileSystem& fileSystem) {
+    return standardFileURL(&fileSystem);
+}
+
+std::filesystem::path CommandLedger::tombstoneFileFor(const std::filesystem::path& fileURL) {
+    return withExtension(fileURL, ".tombstones-v1.bin");
+}
+
+std::filesystem::path CommandLedger::lockFileFor(const std::filesystem::path& fileURL) {
+    return withExtension(fileURL, ".lock");
+}
 
 std::optional<CommandLedgerState> CommandLedger::reserve(const Uuid& commandID) {
     const CommandReservation answer = reserveAll(std::span(&commandID, 1)).front();

@@ -53,6 +53,11 @@ public:
                   std::int64_t maximumEntries, std::int64_t tombstoneBitCount,
                   std::int64_t tombstoneHashCount, std::int64_t tombstoneMaximumInsertions);
 
+    // Where the standard ledger's file lies, and the files beside any ledger file.
+    static std::filesystem::path standardFile(LedgerFileSystem& fileSystem);
+    static std::filesystem::path tombstoneFileFor(const std::filesystem::path& fileURL);
+    static std::filesystem::path lockFileFor(const std::filesystem::path& fileURL);
+
     CommandLedger(const CommandLedger&) = delete;
     CommandLedger& operator=(const CommandLedger&) = delete;
     ~CommandLedger();

@@ -3,6 +3,7 @@
 #include "core/BridgeCoordinator.h"
 #include "core/JsonFilePreferenceStore.h"
 #include "ledger/CommandLedger.h"
+#include "ledger/CommandLedgerError.h"
 #include "ledger/CommandLedgerLockError.h"
 #include "ledger/PosixLedgerFileSystem.h"
 #include "outputs/FakeMIDISystem.h"
@@ -14,6 +15,7 @@
 #include <deque>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <span>
 #include <stdexcept>
 
 namespace varnello {
@@ -54,6 +56,14 @@ public:
     std::vector<std::string> clipboard;
 };
 
+class RecordingNotifier final : public DesktopNotifier {
+public:
+    void notify(const std::string& summary, const std::string& body) override {
+        shown.push_back(summary + ": " + body);
+    }
+    std::vector<std::string> shown;
+};
+
 const BridgeIdentity identity{std::string(64, 'a').replace(0, 8, "0123abcd"), "Studio"};
 
 class AppDelegateTest : public ::testing::Test {
@@ -66,7 +76,7 @@ protected:
                 [this](const std::string& message) { preferenceProblems.push_back(message); }));
         };
         return std::make_shared<AppDelegate>(Logger(logSink, "lifecycle"), frontEnd,
-                                             makePreferences, std::move(factory));
+                                             makePreferences, std::move(factory), &notifier);
     }
 
     // A real coordinator over a real ledger in the temporary folder; its server
@@ -84,8 +94,7 @@ protected:
                 return std::make_unique<CommandLedger>(
                     ledgerFile, std::make_shared<PosixLedgerFileSystem>(),
                     CommandLedger::standardMaximumEntries, CommandLedger::standardTombstoneBitCount,
-                    CommandLedger::standardTombstoneHashCount,
-                    CommandLedger::standardTombstoneMaximumInsertions);
+                    CommandLedger::standardTombstoneHashCount, ledgerMaximumInsertions);
             };
             environment.makeServerHost = []() -> std::unique_ptr<BridgeServerHost> {
                 throw std::runtime_error("no network here");
@@ -122,8 +131,10 @@ protected:
     std::filesystem::path ledgerFile = folder.path() / "data" / "command-ledger.json";
     std::shared_ptr<RecordingLogSink> logSink = std::make_shared<RecordingLogSink>();
     std::shared_ptr<test::FakeMIDIState> midiState = std::make_shared<test::FakeMIDIState>();
+    std::int64_t ledgerMaximumInsertions = CommandLedger::standardTombstoneMaximumInsertions;
     ManualExecutor mainExecutor;
     RecordingFrontEnd frontEnd;
+    RecordingNotifier notifier;
     std::vector<std::string> preferenceProblems;
 };
 
@@ -305,6 +316,181 @@ TEST_F(AppDelegateTest, QuitAsksTheFrontEndToEndTheEventLoop) {
     delegate->perform(MenuAction::quitApplication);
     EXPECT_EQ(calls().back(), "terminate");
     delegate->applicationWillTerminate();
+}
+
+// Runs `count` new MIDI commands through the bridge and delivers what they publish.
+void sendCommands(BridgeCoordinator& coordinator, ManualExecutor& mainExecutor, int count) {
+    std::vector<TessaroBridgeCommand> commands;
+    for (int i = 0; i < count; ++i) {
+        commands.push_back(
+            TessaroBridgeCommand{Uuid::random(), TessaroBridgePayload::midi({0x90, 60, 100})});
+    }
+    coordinator.commandHandler()(commands);
+    mainExecutor.runDue();
+}
+
+// The notifications about the ledger (the server of these tests fails as well).
+std::vector<std::string> ledgerNotices(const RecordingNotifier& notifier) {
+    std::vector<std::string> notices;
+    for (const std::string& shown : notifier.shown) {
+        if (shown.rfind("Varnello Bridge command ledger: ", 0) == 0) {
+            notices.push_back(shown);
+        }
+    }
+    return notices;
+}
+
+std::vector<std::string> titlesAfterMIDIPort(const TrayMenuModel& menu) {
+    std::vector<std::string> titles;
+    for (std::size_t i = 5; i < menu.size() && menu[i].action == MenuAction::none; ++i) {
+        EXPECT_FALSE(menu[i].enabled) << menu[i].title;
+        titles.push_back(menu[i].title);
+    }
+    return titles;
+}
+
+TEST_F(AppDelegateTest, LedgerFillShowsFromEightyPercentAndIsToldAtEachThreshold) {
+    ledgerMaximumInsertions = 100;
+    auto delegate = makeDelegate(realCoordinator());
+    delegate->applicationDidFinishLaunching();
+    mainExecutor.runDue();
+    BridgeCoordinator& coordinator = *delegate->coordinator();
+    EXPECT_EQ(frontEnd.menus.back()[4].title, "MIDI port: Varnello Bridge");
+
+    const std::string pointer =
+        "To see the ledger\u2019s files and what can be done: varnello-bridge ledger status";
+    const struct {
+        int commands;
+        std::vector<std::string> linesAfterMIDIPort;
+        std::vector<std::string> newErrors;
+    } steps[] = {
+        {79, {}, {}},
+        {1,
+         {"Command ledger 80% full"},
+         {"The command ledger is 80% full: at 100% every new command is refused."}},
+        {9, {"Command ledger 89% full"}, {}},
+        {1,
+         {"Command ledger 90% full"},
+         {"The command ledger is 90% full: at 100% every new command is refused."}},
+        {6,
+         {"Command ledger 96% full"},
+         {"The command ledger is 96% full: at 100% every new command is refused."}},
+        {3,
+         {"Command ledger 99% full"},
+         {"The command ledger is 99% full: at 100% every new command is refused."}},
+        {1,
+         {"Command ledger full: new commands are refused", pointer},
+         {"The command ledger reached its safe capacity limit.", pointer}},
+        // Refused commands change nothing, and nothing is told twice.
+        {3, {"Command ledger full: new commands are refused", pointer}, {}},
+    };
+    std::size_t told = 0;
+    for (const auto& step : steps) {
+        const std::size_t linesBefore = logSink->records().size();
+        sendCommands(coordinator, mainExecutor, step.commands);
+        EXPECT_EQ(titlesAfterMIDIPort(frontEnd.menus.back()), step.linesAfterMIDIPort)
+            << coordinator.ledgerFill().insertionCount;
+        std::vector<std::string> errors;
+        const std::vector<LogRecord> records = logSink->records();
+        for (std::size_t i = linesBefore; i < records.size(); ++i) {
+            if (records[i].level == LogLevel::error) {
+                errors.push_back(records[i].text);
+            }
+        }
+        EXPECT_EQ(errors, step.newErrors) << coordinator.ledgerFill().insertionCount;
+        // One notification per threshold passed, with the log's text.
+        const auto notices = ledgerNotices(notifier);
+        if (!step.newErrors.empty()) {
+            ASSERT_EQ(notices.size(), ++told);
+            EXPECT_EQ(notices.back().rfind(
+                          "Varnello Bridge command ledger: " + step.newErrors.front(), 0),
+                      0u)
+                << notices.back();
+        }
+        EXPECT_EQ(notices.size(), told);
+    }
+    EXPECT_EQ(coordinator.ledgerFill(), (LedgerFill{100, 100}));
+    // The window shows the same: the menu model is its only source.
+    EXPECT_EQ(frontEnd.menus.back(), delegate->menuModel());
+}
+
+TEST_F(AppDelegateTest, ALedgerAlreadyPastAThresholdIsToldOnceAtStart) {
+    ledgerMaximumInsertions = 100;
+    {
+        auto delegate = makeDelegate(realCoordinator());
+        delegate->applicationDidFinishLaunching();
+        mainExecutor.runDue();
+        sendCommands(*delegate->coordinator(), mainExecutor, 91);
+        delegate->applicationWillTerminate();
+    }
+    notifier.shown.clear();
+    logSink = std::make_shared<RecordingLogSink>();
+    auto delegate = makeDelegate(realCoordinator());
+    delegate->applicationDidFinishLaunching();
+    mainExecutor.runDue();
+    EXPECT_EQ(titlesAfterMIDIPort(frontEnd.menus.back()),
+              (std::vector<std::string>{"Command ledger 91% full"}));
+    EXPECT_EQ(lifecycleLines(),
+              (std::vector<std::string>{
+                  "info Varnello Bridge start", "info Bridge-coordinator gereed: " + identity.id,
+                  "error The command ledger is 91% full: at 100% every new command is refused."}));
+    EXPECT_EQ(ledgerNotices(notifier).size(), 1u);
+}
+
+TEST_F(AppDelegateTest, LedgerStartUpErrorsPointToTheLedgerCommand) {
+    const std::string pointer =
+        "To see the ledger\u2019s files and what can be done: varnello-bridge ledger status";
+    const struct {
+        std::function<void()> fail;
+        bool pointsToLedger;
+    } cases[] = {
+        {[] { throw CommandLedgerError::unsupportedOrDamagedFormat(); }, true},
+        {[] { throw CommandLedgerError::legacyHistoryMayBeIncomplete(); }, true},
+        {[] { throw CommandLedgerLockError::alreadyInUse(); }, false},
+        {[] { throw std::runtime_error("CoreMIDI could not perform \u2018x\u2019 (-1)."); }, false},
+    };
+    for (const auto& c : cases) {
+        frontEnd.menus.clear();
+        notifier.shown.clear();
+        logSink = std::make_shared<RecordingLogSink>();
+        auto delegate = makeDelegate(
+            [&c](std::shared_ptr<BridgePreferences>) -> std::shared_ptr<BridgeCoordinator> {
+                c.fail();
+                return nullptr;
+            });
+        delegate->applicationDidFinishLaunching();
+        const std::string reason = *delegate->launchError();
+        TrayMenuModel expected{MenuEntry::information("Varnello Bridge"),
+                               MenuEntry::information("Startup error: " + reason)};
+        std::vector<std::string> expectedLines{"info Varnello Bridge start",
+                                               "error Could not start Bridge: " + reason};
+        if (c.pointsToLedger) {
+            expected.push_back(MenuEntry::information(pointer));
+            expectedLines.push_back("error " + pointer);
+        }
+        expected.push_back(MenuEntry::separator());
+        expected.push_back(
+            MenuEntry::command("Stop Varnello Bridge", MenuAction::quitApplication, "Ctrl+Q"));
+        EXPECT_EQ(frontEnd.menus.back(), expected) << reason;
+        EXPECT_EQ(lifecycleLines(), expectedLines) << reason;
+        ASSERT_EQ(notifier.shown.size(), 1u) << reason;
+        EXPECT_EQ(notifier.shown.front(), "Varnello Bridge could not start: " + reason +
+                                              (c.pointsToLedger ? "\n" + pointer : ""));
+    }
+}
+
+TEST_F(AppDelegateTest, ListenerTroubleIsToldOnceAndItsReturnOnce) {
+    auto delegate = makeDelegate(realCoordinator());
+    delegate->applicationDidFinishLaunching();
+    mainExecutor.runDue();
+    // The server could not be created here: the listener failed at start.
+    ASSERT_EQ(notifier.shown.size(), 1u);
+    EXPECT_EQ(notifier.shown[0],
+              "iPads cannot reach Varnello Bridge: Network error: no network here");
+    // Further snapshots of the same trouble say nothing more.
+    delegate->coordinator()->publishSnapshot();
+    mainExecutor.runDue();
+    EXPECT_EQ(notifier.shown.size(), 1u);
 }
 
 } // namespace

@@ -26,6 +26,13 @@ TEST(ProgramOptions, AcceptedCommandLines) {
         {{"--headless", "--help"}, {Mode::help, MIDIBackendChoice::automatic}},
         {{"--version", "--help"}, {Mode::help, MIDIBackendChoice::automatic}},
         {{"--midi=jack", "--version"}, {Mode::version, MIDIBackendChoice::jack}},
+        {{"status"}, {Mode::status, MIDIBackendChoice::automatic}},
+        {{"status", "--json"}, {Mode::status, MIDIBackendChoice::automatic, true}},
+        {{"status", "--help"}, {Mode::help, MIDIBackendChoice::automatic}},
+        {{"ledger", "status"}, {Mode::ledgerStatus, MIDIBackendChoice::automatic}},
+        {{"ledger", "set-aside"}, {Mode::ledgerSetAside, MIDIBackendChoice::automatic}},
+        {{"ledger", "set-aside", "--yes"},
+         {Mode::ledgerSetAside, MIDIBackendChoice::automatic, false, true}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ProgramOptions::parse(c.arguments), c.expected)
@@ -71,6 +78,30 @@ TEST(ProgramOptions, RefusedCommandLines) {
         {{"--headless", "--headless"},
          ProgramOptionsError::repeatedOption("--headless"),
          "The option \u2018--headless\u2019 is given more than once."},
+        {{"status", "--yes"},
+         ProgramOptionsError::unknownOption("--yes"),
+         "Unknown option \u2018--yes\u2019."},
+        {{"status", "--json", "--json"},
+         ProgramOptionsError::repeatedOption("--json"),
+         "The option \u2018--json\u2019 is given more than once."},
+        {{"ledger", "status", "--yes"},
+         ProgramOptionsError::unknownOption("--yes"),
+         "Unknown option \u2018--yes\u2019."},
+        {{"ledger", "set-aside", "--json"},
+         ProgramOptionsError::unknownOption("--json"),
+         "Unknown option \u2018--json\u2019."},
+        {{"ledger", "--headless", "set-aside", "--yes"},
+         ProgramOptionsError::unknownLedgerCommand("--headless"),
+         "The ledger command must be \u2018status\u2019 or \u2018set-aside\u2019, not "
+         "\u2018--headless\u2019."},
+        {{"ledger"},
+         ProgramOptionsError::unknownLedgerCommand(""),
+         "The ledger command must be \u2018status\u2019 or \u2018set-aside\u2019, not "
+         "\u2018\u2019."},
+        // The commands come first; after a bridge option they are unknown words.
+        {{"--headless", "status"},
+         ProgramOptionsError::unknownOption("status"),
+         "Unknown option \u2018status\u2019."},
         // An unknown option is refused even beside --help: the user mistyped something.
         {{"--help", "--frobnicate"},
          ProgramOptionsError::unknownOption("--frobnicate"),
@@ -90,7 +121,8 @@ TEST(ProgramOptions, RefusedCommandLines) {
 TEST(ProgramOptions, UsageNamesEveryOption) {
     const std::string usage = ProgramOptions::usage();
     for (const char* option :
-         {"--headless", "--midi=auto", "--midi=alsa", "--midi=jack", "--help", "--version"}) {
+         {"--headless", "--midi=auto", "--midi=alsa", "--midi=jack", "--help", "--version",
+          "status [--json]", "ledger status", "ledger set-aside [--yes]"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }

@@ -62,11 +62,13 @@ std::size_t occurrences(const std::string& text, const std::string& part) {
 class ProgramTest : public ::testing::Test {
 protected:
     // A user of its own: data and configuration in the temporary folder, no
-    // graphical session, logs on standard error.
+    // graphical session and no session bus, logs on standard error.
     ChildProcess::Environment environment() const {
-        return ChildProcess::Environment{{{"XDG_DATA_HOME", (folder.path() / "data").string()},
-                                          {"XDG_CONFIG_HOME", (folder.path() / "config").string()}},
-                                         {"DISPLAY", "WAYLAND_DISPLAY", "JOURNAL_STREAM"}};
+        return ChildProcess::Environment{
+            {{"XDG_DATA_HOME", (folder.path() / "data").string()},
+             {"XDG_CONFIG_HOME", (folder.path() / "config").string()},
+             {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (folder.path() / "no-bus").string()}},
+            {"DISPLAY", "WAYLAND_DISPLAY", "JOURNAL_STREAM"}};
     }
 
     std::filesystem::path outputFile(const std::string& name) const {
@@ -124,15 +126,25 @@ TEST_F(ProgramTest, StartUpErrorWithoutDisplayExitsWithStatusOne) {
             lifecycle.push_back(line.substr(line.find(' ') + 1));
         }
     }
-    ASSERT_EQ(lifecycle.size(), 3u) << testing::readFile(file);
+    ASSERT_EQ(lifecycle.size(), 5u) << testing::readFile(file);
     EXPECT_EQ(lifecycle[0], "default orvane.TessaroBridge lifecycle: No graphical session "
                             "(neither DISPLAY nor WAYLAND_DISPLAY is set): running headless.");
-    EXPECT_EQ(lifecycle[1], "info orvane.TessaroBridge lifecycle: Varnello Bridge start");
-    EXPECT_EQ(lifecycle[2].rfind("error orvane.TessaroBridge lifecycle: Could not start Bridge: "
+    EXPECT_EQ(lifecycle[1].rfind("default orvane.TessaroBridge lifecycle: No session D-Bus: "
+                                 "Varnello Bridge keeps serving",
+                                 0),
+              0u)
+        << lifecycle[1];
+    EXPECT_EQ(lifecycle[2], "info orvane.TessaroBridge lifecycle: Varnello Bridge start");
+    EXPECT_EQ(lifecycle[3].rfind("error orvane.TessaroBridge lifecycle: Could not start Bridge: "
                                  "CoreMIDI could not perform \u2018",
                                  0),
               0u)
-        << lifecycle[2];
+        << lifecycle[3];
+    EXPECT_EQ(lifecycle[4].rfind("default orvane.TessaroBridge lifecycle: No desktop notification "
+                                 "server answered",
+                                 0),
+              0u)
+        << lifecycle[4];
     // The first log line is the one that says it runs headless.
     EXPECT_NE(log.front().find("running headless"), std::string::npos);
 }
@@ -197,7 +209,7 @@ TEST_F(ProgramTest, StopsOnSignalWithStatusZero) {
     }
 }
 
-TEST_F(ProgramTest, WithoutASystemTrayItSaysSoOnceAndKeepsServing) {
+TEST_F(ProgramTest, WithoutASystemTrayItShowsItsWindowAndKeepsServing) {
     if (!jackAvailable()) {
         GTEST_SKIP() << "needs a JACK server (scripts/with-test-services.sh)";
     }
@@ -205,8 +217,22 @@ TEST_F(ProgramTest, WithoutASystemTrayItSaysSoOnceAndKeepsServing) {
     ASSERT_TRUE(bridge.waitForOutput("Server status: Beschikbaar via wifi (TCP ", 20s))
         << bridge.output();
     const std::string noTray = "error orvane.TessaroBridge lifecycle: The desktop offers no "
-                               "system tray: Varnello Bridge keeps serving without its menu.";
+                               "system tray: Varnello Bridge shows its window instead.";
     EXPECT_EQ(occurrences(bridge.output(), noTray), 1u) << bridge.output();
+    // The window's entries are the menu's, line for line.
+    ASSERT_TRUE(bridge.waitForOutput("varnello-window: ", 10s)) << bridge.output();
+    const auto printed = lines(bridge.output());
+    std::string menu;
+    std::string window;
+    for (const std::string& line : printed) {
+        if (line.rfind("varnello-menu: ", 0) == 0) {
+            menu = line.substr(15);
+        } else if (line.rfind("varnello-window: ", 0) == 0) {
+            window = line.substr(17);
+        }
+    }
+    EXPECT_EQ(window, menu);
+    EXPECT_NE(window.find("\"title\":\"OSC to 127.0.0.1:9000\""), std::string::npos) << window;
     EXPECT_EQ(bridge.output().find("running headless"), std::string::npos);
     bridge.sendSignal(SIGTERM);
     EXPECT_EQ(bridge.waitForExit(10s), 0) << bridge.output();

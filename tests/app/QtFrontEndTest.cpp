@@ -1,13 +1,16 @@
 #include "QtTestApplication.h"
+#include "app/BridgeWindow.h"
 #include "app/OSCSettingsDialog.h"
 #include "app/QtTrayFrontEnd.h"
 #include "support/RecordingLogSink.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTimer>
@@ -95,7 +98,7 @@ TEST_F(QtFrontEndTest, RenderedMenuKeepsEveryEntry) {
     EXPECT_EQ(tray.menu(), nullptr);
     for (const auto& model :
          {makeTrayMenuModel(
-              RunningBridgeView{BridgeServerState::ready(40123), 2, {false, "10.0.0.9", 7000}},
+              RunningBridgeView{BridgeServerState::ready(40123), 2, {false, "10.0.0.9", 7000}, {}},
               std::nullopt),
           makeTrayMenuModel(RunningBridgeView{}, std::nullopt),
           makeTrayMenuModel(std::nullopt, "Another Varnello Bridge is already running.")}) {
@@ -141,6 +144,86 @@ TEST_F(QtFrontEndTest, CopyPutsOnlyThePlainTextOnTheClipboard) {
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(data->text().toStdString(), id);
     EXPECT_EQ(QApplication::clipboard()->text().size(), 64);
+}
+
+// Host names, server states and errors hold "&": Qt must show it, not read it as
+// the mark of a keyboard mnemonic.
+TEST_F(QtFrontEndTest, AmpersandsShowAsGivenInTheMenuAndTheWindow) {
+    const TrayMenuModel model =
+        makeTrayMenuModel(RunningBridgeView{BridgeServerState::waiting("R&D && lights &"),
+                                            1,
+                                            {true, "mixer&lights.example", 9000},
+                                            {}},
+                          std::nullopt);
+    QtTrayFrontEnd tray(logger, false);
+    tray.showMenu(model);
+    EXPECT_EQ(QtTrayFrontEnd::renderedModel(*tray.menu()), model);
+    QStringList shown;
+    for (const QAction* action : tray.menu()->actions()) {
+        // What Qt draws of an item: its text without mnemonic marks.
+        shown << action->iconText();
+    }
+    EXPECT_TRUE(shown.contains("Waiting for network: R&D && lights &"))
+        << shown.join("|").toStdString();
+    EXPECT_TRUE(shown.contains("OSC to mixer&lights.example:9000"))
+        << shown.join("|").toStdString();
+
+    BridgeWindow window([](MenuAction) {});
+    window.showModel(model);
+    EXPECT_EQ(window.renderedModel(), model);
+    const auto* box = window.findChild<QCheckBox*>();
+    ASSERT_NE(box, nullptr);
+    // A button draws its text as a menu item does.
+    EXPECT_EQ(box->text(), "OSC to mixer&&lights.example:9000");
+    EXPECT_EQ(window.windowTitle(), "Varnello Bridge");
+}
+
+TEST_F(QtFrontEndTest, WindowRendersTheMenuModelAndPassesItsActions) {
+    std::vector<MenuAction> chosen;
+    BridgeWindow window([&chosen](MenuAction action) { chosen.push_back(action); });
+    for (const auto& model :
+         {makeTrayMenuModel(
+              RunningBridgeView{
+                  BridgeServerState::ready(40123), 2, {false, "10.0.0.9", 7000}, {90, 100}},
+              std::nullopt),
+          makeTrayMenuModel(std::nullopt, "The command ledger has an unknown or corrupted format.",
+                            LaunchErrorKind::ledger)}) {
+        window.showModel(model);
+        EXPECT_EQ(window.renderedModel(), model) << describeTrayMenu(window.renderedModel());
+    }
+    window.showModel(makeTrayMenuModel(RunningBridgeView{}, std::nullopt));
+    QCoreApplication::processEvents();
+    for (QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+        // The entries replaced earlier are hidden until they are deleted.
+        if (!button->parentWidget()->isHidden()) {
+            button->click();
+        }
+    }
+    EXPECT_TRUE(chosen.empty());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(chosen, (std::vector<MenuAction>{MenuAction::toggleOSC, MenuAction::configureOSC,
+                                               MenuAction::copyBridgeIdentifier,
+                                               MenuAction::quitApplication}));
+}
+
+TEST_F(QtFrontEndTest, ClosingTheWindowSaysOnceThatTheBridgeKeepsRunning) {
+    BridgeWindow window([](MenuAction) {});
+    window.showModel(makeTrayMenuModel(RunningBridgeView{}, std::nullopt));
+    QStringList told;
+    for (int round = 0; round < 2; ++round) {
+        window.present();
+        ASSERT_TRUE(window.isVisible());
+        QTimer::singleShot(0, [&told] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                told << box->text();
+                box->accept();
+            }
+        });
+        EXPECT_TRUE(window.close());
+        EXPECT_FALSE(window.isVisible());
+    }
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_TRUE(told[0].startsWith("Varnello Bridge keeps running")) << told[0].toStdString();
 }
 
 } // namespace

@@ -9,8 +9,8 @@ namespace {
 using CheckMark = MenuEntry::CheckMark;
 
 RunningBridgeView readyBridge(std::int64_t clients = 0) {
-    return RunningBridgeView{BridgeServerState::ready(40123), clients,
-                             OSCForwardingConfiguration{}};
+    return RunningBridgeView{BridgeServerState::ready(40123), clients, OSCForwardingConfiguration{},
+                             LedgerFill{}};
 }
 
 const MenuEntry& entryTitled(const TrayMenuModel& menu, const std::string& title) {

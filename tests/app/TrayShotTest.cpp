@@ -28,10 +28,10 @@ protected:
     }
 
     // Runs tray-shot on the bridge with these arguments; true when both
-    // screenshots were taken.
-    bool photograph(const std::vector<std::string>& arguments) {
-        std::vector<std::string> command{"/bin/bash", trayShot, "--out", shots.string(),
-                                         "--button",  "right",  "--",    binary};
+    // screenshots were taken (with the host "none": the window's).
+    bool photograph(const std::vector<std::string>& arguments, const std::string& host = "xembed") {
+        std::vector<std::string> command{"/bin/bash", trayShot,   "--out", shots.string(), "--host",
+                                         host,        "--button", "right", "--",           binary};
         command.insert(command.end(), arguments.begin(), arguments.end());
         const ChildProcess::Environment environment{
             {{"XDG_DATA_HOME", (folder.path() / "data").string()},
@@ -48,13 +48,14 @@ protected:
         return testing::readFile(folder.path() / "tray-shot.out");
     }
 
-    // The last menu the program rendered before it was photographed and stopped.
-    nlohmann::json lastMenu() const {
+    // The last menu (or window) the program rendered before it was photographed and
+    // stopped.
+    nlohmann::json lastMenu(const std::string& prefix = "varnello-menu: ") const {
         std::istringstream log(testing::readFile(shots / "command.log"));
         std::string last;
         for (std::string line; std::getline(log, line);) {
-            if (line.rfind("varnello-menu: ", 0) == 0) {
-                last = line.substr(15);
+            if (line.rfind(prefix, 0) == 0) {
+                last = line.substr(prefix.size());
             }
         }
         return last.empty() ? nlohmann::json() : nlohmann::json::parse(last);
@@ -125,6 +126,62 @@ TEST_F(TrayShotTest, FailedStartUpShowsTheErrorLine) {
     EXPECT_EQ(shown[2], "---");
     EXPECT_EQ(shown[3], "Stop Varnello Bridge");
     EXPECT_EQ(menu[3]["shortcut"], "Ctrl+Q");
+}
+
+// Where the desktop has no tray (GNOME without its extension) the bridge shows its
+// window, with the menu's entries.
+TEST_F(TrayShotTest, WithoutATrayTheRunningBridgeShowsItsWindow) {
+    if (std::getenv("VARNELLO_TEST_JACK") == nullptr) {
+        GTEST_SKIP() << "needs a JACK server (scripts/with-test-services.sh)";
+    }
+    ASSERT_TRUE(photograph({"--midi=jack"}, "none")) << trayShotOutput();
+    EXPECT_TRUE(isPNG(shots / "window.png"));
+
+    const nlohmann::json window = lastMenu("varnello-window: ");
+    ASSERT_EQ(window.size(), 11u) << testing::readFile(shots / "command.log");
+    EXPECT_EQ(window, lastMenu());
+    auto shown = titles(window);
+    EXPECT_TRUE(std::regex_match(shown[1], std::regex(R"(Beschikbaar via wifi \(TCP \d+\))")))
+        << shown[1];
+    shown[1] = "ready";
+    EXPECT_EQ(shown,
+              (std::vector<std::string>{"Varnello Bridge", "ready", "0 iPads connected", "---",
+                                        "MIDI port: Varnello Bridge", "OSC to 127.0.0.1:9000",
+                                        "OSC-instellingen\u2026", "---", "Kopieer Bridge-ID", "---",
+                                        "Stop Varnello Bridge"}));
+    EXPECT_EQ(window[5]["check"], "on");
+    EXPECT_EQ(window[10]["shortcut"], "Ctrl+Q");
+}
+
+TEST_F(TrayShotTest, WithoutATrayAFailedStartUpShowsItsWindow) {
+    if (std::filesystem::exists("/dev/snd/seq")) {
+        GTEST_SKIP() << "this machine has an ALSA sequencer";
+    }
+    ASSERT_TRUE(photograph({"--midi=alsa"}, "none")) << trayShotOutput();
+    EXPECT_TRUE(isPNG(shots / "window.png"));
+
+    const nlohmann::json window = lastMenu("varnello-window: ");
+    ASSERT_EQ(window.size(), 4u) << testing::readFile(shots / "command.log");
+    EXPECT_EQ(window, lastMenu());
+    const auto shown = titles(window);
+    EXPECT_EQ(shown[1].rfind("Startup error: CoreMIDI could not perform \u2018", 0), 0u)
+        << shown[1];
+    EXPECT_EQ(window[1]["enabled"], false);
+    EXPECT_EQ(shown[3], "Stop Varnello Bridge");
+}
+
+// A StatusNotifierItem host (as KDE Plasma's, or GNOME's AppIndicator extension)
+// draws the icon and the menu itself; then no window is needed.
+TEST_F(TrayShotTest, AStatusNotifierHostShowsTheMenuAndNoWindow) {
+    if (std::getenv("VARNELLO_TEST_JACK") == nullptr) {
+        GTEST_SKIP() << "needs a JACK server (scripts/with-test-services.sh)";
+    }
+    ASSERT_TRUE(photograph({"--midi=jack"}, "sni")) << trayShotOutput();
+    EXPECT_TRUE(isPNG(shots / "tray.png"));
+    EXPECT_TRUE(isPNG(shots / "menu.png"));
+    EXPECT_EQ(lastMenu().size(), 11u) << testing::readFile(shots / "command.log");
+    EXPECT_TRUE(lastMenu("varnello-window: ").is_null())
+        << testing::readFile(shots / "command.log");
 }
 
 } // namespace

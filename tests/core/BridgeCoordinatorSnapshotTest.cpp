@@ -22,8 +22,12 @@ protected:
 
     BridgeRuntimeSnapshot expected(BridgeServerState state, std::int64_t clients,
                                    std::optional<std::string> startupError = std::nullopt) const {
-        return {identity, std::move(state), clients, preferences->oscConfiguration(),
-                std::move(startupError)};
+        return {identity,
+                std::move(state),
+                clients,
+                preferences->oscConfiguration(),
+                std::move(startupError),
+                LedgerFill{0, limits.maximumInsertions}};
     }
 
     std::vector<std::string> logTexts(LogLevel level) const {
@@ -52,6 +56,34 @@ TEST_F(SnapshotTest, ConstructionPublishesNothingAndStartsNoServer) {
     EXPECT_TRUE(snapshots.empty());
     EXPECT_EQ(serverHost, nullptr);
     EXPECT_EQ(coordinator->snapshot(), expected(BridgeServerState::stopped(), 0));
+}
+
+TEST_F(SnapshotTest, EachNewWholePercentOfLedgerFillIsPublishedOnTheMainThread) {
+    auto coordinator = makeCoordinator();
+    record(*coordinator);
+    // 256 insertions at most: the second command is still 0%, the third 1%.
+    for (int i = 0; i < 2; ++i) {
+        coordinator->handleCommand(testing::midiCommand());
+    }
+    main.runDue();
+    EXPECT_TRUE(snapshots.empty());
+    EXPECT_EQ(coordinator->ledgerFill(), (LedgerFill{2, 256}));
+    coordinator->handleCommand(testing::midiCommand());
+    EXPECT_TRUE(snapshots.empty());
+    main.runDue();
+    ASSERT_EQ(snapshots.size(), 1u);
+    EXPECT_EQ(snapshots[0].ledgerFill, (LedgerFill{3, 256}));
+    EXPECT_EQ(snapshots[0].ledgerFill.percent(), 1);
+    EXPECT_EQ(deliveredOnMain, (std::vector<bool>{true}));
+    // A known identifier adds nothing.
+    const auto again = testing::midiCommand();
+    coordinator->handleCommand(again);
+    main.runDue();
+    const std::size_t published = snapshots.size();
+    coordinator->handleCommand(again);
+    main.runDue();
+    EXPECT_EQ(snapshots.size(), published);
+    EXPECT_EQ(coordinator->ledgerFill(), (LedgerFill{4, 256}));
 }
 
 TEST_F(SnapshotTest, ServerReportsBecomeSnapshotsAndLogLinesOnTheMainThread) {
