@@ -31,12 +31,13 @@ AppDelegate::PreferencesFactory preferencesFactory(const Logger& logger) {
 
 AppDelegate::CoordinatorFactory coordinatorFactory(Executor& mainExecutor,
                                                    std::shared_ptr<LogSink> logSink,
-                                                   MIDIBackendChoice midi) {
-    return [&mainExecutor, logSink = std::move(logSink),
-            midi](std::shared_ptr<BridgePreferences> preferences) {
-        return BridgeCoordinator::create(
-            std::move(preferences), mainExecutor,
-            standardBridgeCoordinatorEnvironment(mainExecutor, logSink, midi));
+                                                   const ProgramOptions& options) {
+    return [&mainExecutor, logSink = std::move(logSink), midi = options.midi,
+            port = options.port](std::shared_ptr<BridgePreferences> preferences) {
+        auto environment = standardBridgeCoordinatorEnvironment(mainExecutor, logSink, midi);
+        environment.iPadPort = port;
+        return BridgeCoordinator::create(std::move(preferences), mainExecutor,
+                                         std::move(environment));
     };
 }
 
@@ -74,7 +75,7 @@ int runBridgeProgram(int& argc, char** argv, const ProgramOptions& options, Fron
         QtTrayFrontEnd tray(logger, printMenus != nullptr && *printMenus != '\0');
         auto delegate =
             std::make_shared<AppDelegate>(logger, tray, preferencesFactory(logger),
-                                          coordinatorFactory(mainExecutor, logSink, options.midi));
+                                          coordinatorFactory(mainExecutor, logSink, options));
         tray.setActionHandler([weak = std::weak_ptr(delegate)](MenuAction action) {
             if (auto self = weak.lock()) {
                 self->perform(action);
@@ -87,7 +88,7 @@ int runBridgeProgram(int& argc, char** argv, const ProgramOptions& options, Fron
     HeadlessFrontEnd headless;
     auto delegate =
         std::make_shared<AppDelegate>(logger, headless, preferencesFactory(logger),
-                                      coordinatorFactory(mainExecutor, logSink, options.midi));
+                                      coordinatorFactory(mainExecutor, logSink, options));
     return serve(application, delegate, logger, true);
 }
 

@@ -14,6 +14,11 @@ std::string describe(ProgramOptionsError::Code code, const std::string& argument
         return "The MIDI system must be auto, alsa or jack, not \u2018" + argument + "\u2019.";
     case ProgramOptionsError::Code::repeatedOption:
         return "The option \u2018" + argument + "\u2019 is given more than once.";
+    case ProgramOptionsError::Code::invalidPort:
+        return "The option \u2018--port\u2019 needs a TCP port between 1 and 65535, not \u2018" +
+               argument + "\u2019.";
+    case ProgramOptionsError::Code::missingValue:
+        return "The option \u2018" + argument + "\u2019 needs a value.";
     }
     return {};
 }
@@ -33,6 +38,14 @@ ProgramOptionsError ProgramOptionsError::invalidMIDIBackend(std::string value) {
 
 ProgramOptionsError ProgramOptionsError::repeatedOption(std::string option) {
     return ProgramOptionsError(Code::repeatedOption, std::move(option));
+}
+
+ProgramOptionsError ProgramOptionsError::invalidPort(std::string value) {
+    return ProgramOptionsError(Code::invalidPort, std::move(value));
+}
+
+ProgramOptionsError ProgramOptionsError::missingValue(std::string option) {
+    return ProgramOptionsError(Code::missingValue, std::move(option));
 }
 
 } // namespace varnello

@@ -8,8 +8,10 @@
 #include "support/Executor.h"
 #include "support/LogSink.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace varnello {
 
@@ -23,6 +25,8 @@ struct BridgeCoordinatorEnvironment {
     std::function<std::unique_ptr<CommandLedger>()> makeLedger;
     // Called when the server is first needed.
     std::function<std::unique_ptr<BridgeServerHost>()> makeServerHost;
+    // The iPad port asked for on the command line; it wins over the preference.
+    std::optional<std::uint16_t> iPadPort;
 };
 
 // The program's: this machine's identity, the chosen MIDI system, the standard
