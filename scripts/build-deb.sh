@@ -48,7 +48,6 @@ echo "build-deb: dpkg-buildpackage took $(($(date +%s) - started)) s"
 
 arch=$(dpkg-architecture -qDEB_HOST_ARCH)
 deb="varnello-bridge_${version}_${arch}.deb"
-mv "$out/src/$deb" "$out/"
 changes="$out/src/varnello-bridge_${version}_${arch}.changes"
 
 # Errors fail the build; warnings stay in the report, each explained where it is
@@ -58,4 +57,5 @@ timeout 600 lintian --info --display-info "$changes" >"$out/lintian.txt" 2>&1 ||
 cat "$out/lintian.txt"
 if grep -q '^E: ' "$out/lintian.txt"; then fail "lintian reports errors"; fi
 [ "$lintian_status" = 0 ] || fail "lintian failed (status $lintian_status)"
+mv "$out/src/$deb" "$out/"
 echo "build-deb: $out/$deb"
