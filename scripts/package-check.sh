@@ -35,7 +35,7 @@ workdir=$(mktemp -d /tmp/varnello-package-check.XXXXXX)
 installed=0
 cleanup() {
   if [ "$installed" = 1 ]; then
-    DEBIAN_FRONTEND=noninteractive timeout 300 apt-get purge -y varnello-bridge >/dev/null 2>&1 || true
+    DEBIAN_FRONTEND=noninteractive timeout 600 apt-get -o DPkg::Lock::Timeout=300 purge -y varnello-bridge >/dev/null 2>&1 || true
   fi
   rm -rf "$workdir"
 }
@@ -43,7 +43,7 @@ trap cleanup EXIT
 
 echo "package-check: $(basename "$deb") depends on: $(dpkg-deb -f "$deb" Depends)"
 installed=1
-DEBIAN_FRONTEND=noninteractive timeout 600 apt-get install -y --no-install-recommends "$deb"
+DEBIAN_FRONTEND=noninteractive timeout 600 apt-get -o DPkg::Lock::Timeout=300 install -y --no-install-recommends "$deb"
 dpkg -L varnello-bridge >"$workdir/files"
 
 # The same checks as for `cmake --install`, on the files the package put below /usr.
@@ -61,7 +61,7 @@ PY
 
 timeout 120 python3 tests/app/installed-bridge-check.py /usr/bin/varnello-bridge
 
-DEBIAN_FRONTEND=noninteractive timeout 300 apt-get purge -y varnello-bridge
+DEBIAN_FRONTEND=noninteractive timeout 600 apt-get -o DPkg::Lock::Timeout=300 purge -y varnello-bridge
 installed=0
 
 # Every path the package held must be gone, except folders that other packages own
