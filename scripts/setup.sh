@@ -13,7 +13,7 @@ packages=(
   libasound2-dev libjack-jackd2-dev libavahi-client-dev libsystemd-dev
   qt6-base-dev libqt6svg6
   jackd2 avahi-daemon avahi-utils dbus liblo-tools alsa-utils
-  desktop-file-utils systemd
+  desktop-file-utils systemd man-db appstream
   xvfb trayer xdotool imagemagick x11-utils dbus-daemon dbus-bin
   haskell-gtk-sni-tray-utils
 )

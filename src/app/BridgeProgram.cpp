@@ -38,13 +38,14 @@ AppDelegate::PreferencesFactory preferencesFactory(const Logger& logger) {
 
 AppDelegate::CoordinatorFactory coordinatorFactory(Executor& mainExecutor,
                                                    std::shared_ptr<LogSink> logSink,
-                                                   MIDIBackendChoice midi) {
-    return [&mainExecutor, logSink = std::move(logSink),
-            midi](std::shared_ptr<BridgePreferences> preferences) {
-        return BridgeCoordinator::create(
-            std::move(preferences), mainExecutor,
-            standardBridgeCoordinatorEnvironment(mainExecutor, logSink, midi,
-                                                 std::make_shared<SystemdServiceNotifier>()));
+                                                   const ProgramOptions& options) {
+    return [&mainExecutor, logSink = std::move(logSink), midi = options.midi,
+            port = options.port](std::shared_ptr<BridgePreferences> preferences) {
+        auto environment = standardBridgeCoordinatorEnvironment(
+            mainExecutor, logSink, midi, std::make_shared<SystemdServiceNotifier>());
+        environment.iPadPort = port;
+        return BridgeCoordinator::create(std::move(preferences), mainExecutor,
+                                         std::move(environment));
     };
 }
 
@@ -136,7 +137,7 @@ int runBridgeProgram(int& argc, char** argv, const ProgramOptions& options, Fron
         DBusDesktopNotifier notifier(logger);
         auto delegate = std::make_shared<AppDelegate>(
             logger, tray, preferencesFactory(logger),
-            coordinatorFactory(mainExecutor, logSink, options.midi), &notifier);
+            coordinatorFactory(mainExecutor, logSink, options), &notifier);
         tray.setActionHandler([weak = std::weak_ptr(delegate)](MenuAction action) {
             if (auto self = weak.lock()) {
                 self->perform(action);
@@ -159,7 +160,7 @@ int runBridgeProgram(int& argc, char** argv, const ProgramOptions& options, Fron
     DBusDesktopNotifier notifier(logger);
     auto delegate = std::make_shared<AppDelegate>(
         logger, headless, preferencesFactory(logger),
-        coordinatorFactory(mainExecutor, logSink, options.midi), &notifier);
+        coordinatorFactory(mainExecutor, logSink, options), &notifier);
     // A service has no window to show; a second one is refused by the ledger's lock.
     SessionBusService service([] { return false; }, statusOf(delegate, options.midi));
     logRegistration(logger, service.registerOn(QDBusConnection::sessionBus()));

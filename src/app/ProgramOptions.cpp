@@ -1,6 +1,7 @@
 #include "app/ProgramOptions.h"
 
 #include "app/ProgramOptionsError.h"
+#include "support/TcpPort.h"
 
 #include <optional>
 
@@ -9,6 +10,16 @@ namespace varnello {
 namespace {
 
 constexpr std::string_view midiPrefix = "--midi=";
+constexpr std::string_view portOption = "--port";
+constexpr std::string_view portPrefix = "--port=";
+
+std::uint16_t portFrom(std::string_view value) {
+    const auto port = parseTcpPort(value);
+    if (!port) {
+        throw ProgramOptionsError::invalidPort(std::string(value));
+    }
+    return *port;
+}
 
 // The commands that talk to a running bridge or look after its ledger: the command
 // words first, then only the one flag each takes (and --help).
@@ -63,7 +74,8 @@ ProgramOptions ProgramOptions::parse(std::span<const std::string_view> arguments
     bool help = false;
     bool version = false;
     std::optional<MIDIBackendChoice> midi;
-    for (const std::string_view argument : arguments) {
+    for (auto next = arguments.begin(); next != arguments.end(); ++next) {
+        const std::string_view argument = *next;
         if (argument == "--help") {
             help = true;
         } else if (argument == "--version") {
@@ -82,6 +94,17 @@ ProgramOptions ProgramOptions::parse(std::span<const std::string_view> arguments
             if (!midi) {
                 throw ProgramOptionsError::invalidMIDIBackend(std::string(value));
             }
+        } else if (argument == portOption || argument.starts_with(portPrefix)) {
+            if (options.port) {
+                throw ProgramOptionsError::repeatedOption(std::string(portOption));
+            }
+            if (argument != portOption) {
+                options.port = portFrom(argument.substr(portPrefix.size()));
+            } else if (++next == arguments.end()) {
+                throw ProgramOptionsError::missingValue(std::string(portOption));
+            } else {
+                options.port = portFrom(*next);
+            }
         } else {
             throw ProgramOptionsError::unknownOption(std::string(argument));
         }
@@ -98,7 +121,7 @@ ProgramOptions ProgramOptions::parse(std::span<const std::string_view> arguments
 }
 
 std::string ProgramOptions::usage() {
-    return "Usage: varnello-bridge [--headless] [--midi=auto|alsa|jack]\n"
+    return "Usage: varnello-bridge [--headless] [--midi=auto|alsa|jack] [--port N]\n"
            "       varnello-bridge status [--json]\n"
            "       varnello-bridge ledger status | ledger set-aside [--yes]\n"
            "       varnello-bridge --help | --version\n"
@@ -111,6 +134,8 @@ std::string ProgramOptions::usage() {
            "                server (the default)\n"
            "  --midi=alsa   the ALSA sequencer\n"
            "  --midi=jack   a running JACK server\n"
+           "  --port N      let iPads connect on TCP port N (1 to 65535) instead of a port\n"
+           "                the system chooses; wins over the preference \"iPadPort\"\n"
            "  --help        show this text\n"
            "  --version     show the version\n"
            "\n"

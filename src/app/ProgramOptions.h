@@ -2,6 +2,8 @@
 
 #include "outputs/MIDIBackendChoice.h"
 
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -9,7 +11,7 @@
 namespace varnello {
 
 // What the command line asks for:
-//   varnello-bridge [--headless] [--midi=auto|alsa|jack]
+//   varnello-bridge [--headless] [--midi=auto|alsa|jack] [--port N]
 //   varnello-bridge --help | --version
 //   varnello-bridge status [--json]
 //   varnello-bridge ledger status | ledger set-aside [--yes]
@@ -23,6 +25,9 @@ struct ProgramOptions {
     bool json = false;
     // ledger set-aside: do it, instead of saying what it would do.
     bool yes = false;
+    // The iPad listener's TCP port (--port N or --port=N); it wins over the
+    // preference. nullopt: the preference decides.
+    std::optional<std::uint16_t> port = std::nullopt;
 
     // The arguments after the program name. --help and --version win over the
     // others. Throws ProgramOptionsError.

@@ -18,6 +18,11 @@ std::string describe(ProgramOptionsError::Code code, const std::string& argument
         return "The ledger command must be \u2018status\u2019 or \u2018set-aside\u2019, not "
                "\u2018" +
                argument + "\u2019.";
+    case ProgramOptionsError::Code::invalidPort:
+        return "The option \u2018--port\u2019 needs a TCP port between 1 and 65535, not \u2018" +
+               argument + "\u2019.";
+    case ProgramOptionsError::Code::missingValue:
+        return "The option \u2018" + argument + "\u2019 needs a value.";
     }
     return {};
 }
@@ -41,6 +46,14 @@ ProgramOptionsError ProgramOptionsError::repeatedOption(std::string option) {
 
 ProgramOptionsError ProgramOptionsError::unknownLedgerCommand(std::string word) {
     return ProgramOptionsError(Code::unknownLedgerCommand, std::move(word));
+}
+
+ProgramOptionsError ProgramOptionsError::invalidPort(std::string value) {
+    return ProgramOptionsError(Code::invalidPort, std::move(value));
+}
+
+ProgramOptionsError ProgramOptionsError::missingValue(std::string option) {
+    return ProgramOptionsError(Code::missingValue, std::move(option));
 }
 
 } // namespace varnello

@@ -9,12 +9,23 @@ namespace varnello {
 // status 2. Thread-safe (a plain value).
 class ProgramOptionsError : public std::exception {
 public:
-    enum class Code { unknownOption, invalidMIDIBackend, repeatedOption, unknownLedgerCommand };
+    enum class Code {
+        unknownOption,
+        invalidMIDIBackend,
+        repeatedOption,
+        invalidPort,
+        missingValue,
+        unknownLedgerCommand
+    };
 
     static ProgramOptionsError unknownOption(std::string option);
     static ProgramOptionsError invalidMIDIBackend(std::string value);
     static ProgramOptionsError repeatedOption(std::string option);
     static ProgramOptionsError unknownLedgerCommand(std::string word);
+    // A --port value that is not a TCP port from 1 to 65535.
+    static ProgramOptionsError invalidPort(std::string value);
+    // An option that takes a value given last, without one.
+    static ProgramOptionsError missingValue(std::string option);
 
     Code code() const noexcept { return code_; }
     // The option or value the text names.

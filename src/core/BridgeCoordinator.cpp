@@ -49,7 +49,9 @@ BridgeCoordinator::BridgeCoordinator(std::shared_ptr<BridgePreferences> preferen
                                      BridgeCoordinatorEnvironment environment)
     : mainExecutor_(mainExecutor), makeServerHost_(std::move(environment.makeServerHost)),
       serviceNotifier_(std::move(environment.serviceNotifier)),
-      logger_(std::move(environment.logSink), "runtime") {
+      logger_(std::move(environment.logSink), "runtime"),
+      // First: a bad preference must stop the start before the ledger is locked.
+      iPadPort_(environment.iPadPort ? environment.iPadPort : preferences->iPadPort()) {
     assertOnMainThread();
     auto oscForwarder = makeOSCForwarder();
     identity_ = environment.loadIdentity();
@@ -120,7 +122,7 @@ void BridgeCoordinator::start() {
                 }
             });
         };
-        bridgeServer.start();
+        bridgeServer.start(iPadPort_);
     } catch (const std::exception& error) {
         const std::string description = error.what();
         logger_.error("Could not start Bonjour server: " + description);

@@ -37,12 +37,14 @@ class BridgeCoordinator : public std::enable_shared_from_this<BridgeCoordinator>
 public:
     using SnapshotHandler = std::function<void(const BridgeRuntimeSnapshot& snapshot)>;
 
-    // Builds the OSC forwarder, the identity, the MIDI source (its unique ID
+    // Settles the iPad port (the environment's, else the preference's), then
+    // builds the OSC forwarder, the identity, the MIDI source (its unique ID
     // derived from the identity) and the ledger, in that order, then observes the
-    // preferences. Throws, unchanged, whatever the identity, the MIDI source or the
-    // ledger throws (BridgeIdentityError, VirtualMIDISourceError,
-    // CommandLedgerError, CommandLedgerLockError, std::system_error); nothing is
-    // left behind then. `mainExecutor` must outlive the coordinator and its server.
+    // preferences. Throws, unchanged, whatever the preference, the identity, the
+    // MIDI source or the ledger throws (BridgePreferencesError,
+    // BridgeIdentityError, VirtualMIDISourceError, CommandLedgerError,
+    // CommandLedgerLockError, std::system_error); nothing is left behind then. `mainExecutor` must
+    // outlive the coordinator and its server.
     static std::shared_ptr<BridgeCoordinator> create(std::shared_ptr<BridgePreferences> preferences,
                                                      Executor& mainExecutor,
                                                      BridgeCoordinatorEnvironment environment);
@@ -58,8 +60,8 @@ public:
     // Set before start.
     SnapshotHandler onSnapshotChange;
 
-    // Creates the server and starts it. Never throws: a failure is logged and
-    // kept in the snapshot (startupError and a failed state), and never retried.
+    // Creates the server and starts it, on the settled iPad port. Never throws: a failure is logged
+    // and kept in the snapshot (startupError and a failed state), and never retried.
     void start();
 
     // Created with the identity and the command handler on first access; throws
@@ -111,6 +113,8 @@ private:
     std::shared_ptr<ServiceNotifier> serviceNotifier_;
     bool toldReady_ = false;
     Logger logger_;
+    // nullopt: the system chooses.
+    std::optional<std::uint16_t> iPadPort_;
     BridgeIdentity identity_;
     std::shared_ptr<BridgePreferences> preferences_;
     // Shared with the command handler, which holds it weakly: commands never

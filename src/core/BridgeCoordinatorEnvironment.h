@@ -9,8 +9,10 @@
 #include "support/LogSink.h"
 #include "support/ServiceNotifier.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace varnello {
 
@@ -26,6 +28,8 @@ struct BridgeCoordinatorEnvironment {
     std::function<std::unique_ptr<BridgeServerHost>()> makeServerHost;
     // Told the server's state and the bridge's readiness; none when empty.
     std::shared_ptr<ServiceNotifier> serviceNotifier;
+    // The iPad port asked for on the command line; it wins over the preference.
+    std::optional<std::uint16_t> iPadPort;
 };
 
 // The program's: this machine's identity, the chosen MIDI system, the standard

@@ -1,6 +1,7 @@
 #include "core/BridgePreferences.h"
 
 #include "core/BridgePreferencesError.h"
+#include "support/TcpPort.h"
 #include "support/UnicodeScalars.h"
 
 #include <algorithm>
@@ -49,6 +50,20 @@ OSCForwardingConfiguration BridgePreferences::oscConfiguration() const {
         }
     }
     return configuration;
+}
+
+std::optional<std::uint16_t> BridgePreferences::iPadPort() const {
+    const auto stored = store_->storedJson(iPadPortKey);
+    if (!stored) {
+        return std::nullopt;
+    }
+    // A JSON integer's text is its plain decimal digits; a string, a fraction or a
+    // negative number is refused by the same reading as --port.
+    const auto port = parseTcpPort(*stored);
+    if (!port) {
+        throw BridgePreferencesError::invalidIPadPort(*stored);
+    }
+    return port;
 }
 
 void BridgePreferences::saveOSCDestination(std::string_view host, std::int64_t port) {

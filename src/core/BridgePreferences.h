@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -25,6 +26,7 @@ public:
     static constexpr std::string_view enabledKey = "oscForwardingEnabled";
     static constexpr std::string_view hostKey = "oscForwardingHost";
     static constexpr std::string_view portKey = "oscForwardingPort";
+    static constexpr std::string_view iPadPortKey = "iPadPort";
 
     // A posted change: its name and the preferences that made it; no other content.
     struct Notification {
@@ -41,6 +43,13 @@ public:
     // The stored settings; defaults stand in for absent, unusable or out-of-range
     // values: enabled, "127.0.0.1", port 9000.
     OSCForwardingConfiguration oscConfiguration() const;
+
+    // The TCP port iPads connect to when one is fixed; nullopt when the key is
+    // absent and the system chooses. Throws BridgePreferencesError::invalidIPadPort
+    // for anything stored there that is not an integer from 1 to 65535: a bad value
+    // must stop the start, never be replaced by another port. Never written by the
+    // bridge: set by hand, like a firewall rule.
+    std::optional<std::uint16_t> iPadPort() const;
 
     // Trims the host, checks it and the port (the host first), stores both and
     // notifies. Throws BridgePreferencesError: invalidHost, invalidPort, or

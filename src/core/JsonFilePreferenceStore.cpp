@@ -191,13 +191,7 @@ JsonFilePreferenceStore::read(std::span<const PreferenceKey> keys) const {
     std::vector<std::string> problems;
     {
         std::lock_guard lock(cacheMutex_);
-        if (!cache_ || !(cache_->version == currentVersion())) {
-            cache_ = load();
-            reportedKeys_.clear();
-            if (!cache_->damage.empty()) {
-                problems.push_back(cache_->damage);
-            }
-        }
+        refreshCache(problems);
         for (const auto& key : keys) {
             const auto found = cache_->object.find(std::string(key.name));
             if (found == cache_->object.end()) {
@@ -216,6 +210,33 @@ JsonFilePreferenceStore::read(std::span<const PreferenceKey> keys) const {
         report(problem);
     }
     return values;
+}
+
+std::optional<std::string> JsonFilePreferenceStore::storedJson(std::string_view key) const {
+    std::optional<std::string> text;
+    std::vector<std::string> problems;
+    {
+        std::lock_guard lock(cacheMutex_);
+        refreshCache(problems);
+        const auto found = cache_->object.find(std::string(key));
+        if (found != cache_->object.end()) {
+            text = found->dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        }
+    }
+    for (const auto& problem : problems) {
+        report(problem);
+    }
+    return text;
+}
+
+void JsonFilePreferenceStore::refreshCache(std::vector<std::string>& problems) const {
+    if (!cache_ || !(cache_->version == currentVersion())) {
+        cache_ = load();
+        reportedKeys_.clear();
+        if (!cache_->damage.empty()) {
+            problems.push_back(cache_->damage);
+        }
+    }
 }
 
 void JsonFilePreferenceStore::report(const std::string& problem) const {

@@ -38,6 +38,7 @@ public:
 
     std::vector<std::optional<PreferenceValue>>
     read(std::span<const PreferenceKey> keys) const override;
+    std::optional<std::string> storedJson(std::string_view key) const override;
     void write(std::span<const std::pair<std::string_view, PreferenceValue>> values) override;
 
     const std::filesystem::path& file() const noexcept { return file_; }
@@ -64,6 +65,9 @@ private:
     static FileVersion versionOf(int errorNumber, const struct stat& status) noexcept;
     FileVersion currentVersion() const noexcept;
     Contents load() const;
+    // Reloads the cache when the file changed; adds what was wrong with the file to
+    // `problems`. cacheMutex_ held.
+    void refreshCache(std::vector<std::string>& problems) const;
     void keepDamagedFile() const;
     void report(const std::string& problem) const;
 

@@ -31,6 +31,11 @@ public:
     virtual std::vector<std::optional<PreferenceValue>>
     read(std::span<const PreferenceKey> keys) const = 0;
 
+    // The key's stored value as compact JSON text, whatever its type; nullopt when
+    // the key is absent. For a setting that must never quietly fall back to its
+    // default when it holds something unusable.
+    virtual std::optional<std::string> storedJson(std::string_view key) const = 0;
+
     // Stores all values at once, or none: throws BridgePreferencesError::saveFailed.
     virtual void write(std::span<const std::pair<std::string_view, PreferenceValue>> values) = 0;
 };

@@ -66,10 +66,11 @@ void AsioTcpListener::open() {
     if (requiredEndpoint_) {
         error = bindAndListen(*requiredEndpoint_, false);
     } else {
-        error = bindAndListen({asio::ip::address_v6::any(), 0}, true);
-        if (error) {
-            // No IPv6 on this machine: IPv4 alone.
-            error = bindAndListen({asio::ip::address_v4::any(), 0}, false);
+        const std::uint16_t port = parameters_.localPort.value_or(0);
+        error = bindAndListen({asio::ip::address_v6::any(), port}, true);
+        // No IPv6 on this machine: IPv4 alone. A taken port is taken for both.
+        if (error && error != asio::error::address_in_use) {
+            error = bindAndListen({asio::ip::address_v4::any(), port}, false);
         }
     }
     if (error) {

@@ -68,7 +68,7 @@ BridgeServer::~BridgeServer() {
     });
 }
 
-void BridgeServer::start() {
+void BridgeServer::start(std::optional<std::uint16_t> iPadPort) {
     assert(mainExecutor_.isCurrent());
     if (listener_) {
         return;
@@ -76,6 +76,7 @@ void BridgeServer::start() {
     TcpListenerParameters parameters;
     parameters.keepalive = TcpKeepalive{};
     parameters.allowLocalEndpointReuse = true;
+    parameters.localPort = iPadPort;
     auto listener = transport_.makeListener(parameters);
 
     std::weak_ptr<BridgeServer> weak = weak_from_this();

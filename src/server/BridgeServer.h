@@ -68,9 +68,11 @@ public:
     void setConnectionLimits(ConnectionLimits limits);
 
     // Creates and starts both listeners; does nothing when already started.
+    // The iPad listener takes `iPadPort` when given, else a port the system
+    // chooses; a taken port ends in the failed state, never on another port.
     // Throws TransportError when either listener cannot be created; then
     // nothing was started. Main thread.
-    void start();
+    void start(std::optional<std::uint16_t> iPadPort = std::nullopt);
     // Returns at once. On the server queue it then answers every pending
     // agent request, closes every session, cancels both listeners, withdraws
     // the advertisement and reports stopped with no clients.

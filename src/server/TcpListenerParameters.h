@@ -23,11 +23,13 @@ struct TcpEndpoint {
 };
 
 // What a listener is created with. Without a required local endpoint the
-// listener takes every address, IPv4 and IPv6, on a port the system chooses.
+// listener takes every address, IPv4 and IPv6, on `localPort`, or on a port the
+// system chooses when that is absent.
 struct TcpListenerParameters {
     std::optional<TcpKeepalive> keepalive; // for accepted connections
     bool allowLocalEndpointReuse = false;
     std::optional<TcpEndpoint> requiredLocalEndpoint;
+    std::optional<std::uint16_t> localPort = std::nullopt;
 
     friend bool operator==(const TcpListenerParameters&, const TcpListenerParameters&) = default;
 };

@@ -33,6 +33,11 @@ TEST(ProgramOptions, AcceptedCommandLines) {
         {{"ledger", "set-aside"}, {Mode::ledgerSetAside, MIDIBackendChoice::automatic}},
         {{"ledger", "set-aside", "--yes"},
          {Mode::ledgerSetAside, MIDIBackendChoice::automatic, false, true}},
+        {{"--port", "54885"}, {Mode::tray, MIDIBackendChoice::automatic, false, false, 54885}},
+        {{"--port=1"}, {Mode::tray, MIDIBackendChoice::automatic, false, false, 1}},
+        {{"--headless", "--port", "65535", "--midi=jack"},
+         {Mode::headless, MIDIBackendChoice::jack, false, false, 65535}},
+        {{"--port", "8000", "--headless"}, {Mode::headless, MIDIBackendChoice::automatic, false, false, 8000}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ProgramOptions::parse(c.arguments), c.expected)
@@ -102,6 +107,37 @@ TEST(ProgramOptions, RefusedCommandLines) {
         {{"--headless", "status"},
          ProgramOptionsError::unknownOption("status"),
          "Unknown option \u2018status\u2019."},
+        {{"--port", "0"},
+         ProgramOptionsError::invalidPort("0"),
+         "The option \u2018--port\u2019 needs a TCP port between 1 and 65535, not \u20180\u2019."},
+        {{"--port=65536"},
+         ProgramOptionsError::invalidPort("65536"),
+         "The option \u2018--port\u2019 needs a TCP port between 1 and 65535, not "
+         "\u201865536\u2019."},
+        {{"--port", "-1"},
+         ProgramOptionsError::invalidPort("-1"),
+         "The option \u2018--port\u2019 needs a TCP port between 1 and 65535, not \u2018-1\u2019."},
+        {{"--port", "http"},
+         ProgramOptionsError::invalidPort("http"),
+         "The option \u2018--port\u2019 needs a TCP port between 1 and 65535, not "
+         "\u2018http\u2019."},
+        {{"--port="},
+         ProgramOptionsError::invalidPort(""),
+         "The option \u2018--port\u2019 needs a TCP port between 1 and 65535, not \u2018\u2019."},
+        // The word after --port is its value, even when it names an option.
+        {{"--port", "--headless"},
+         ProgramOptionsError::invalidPort("--headless"),
+         "The option \u2018--port\u2019 needs a TCP port between 1 and 65535, not "
+         "\u2018--headless\u2019."},
+        {{"--headless", "--port"},
+         ProgramOptionsError::missingValue("--port"),
+         "The option \u2018--port\u2019 needs a value."},
+        {{"--port", "80", "--port=81"},
+         ProgramOptionsError::repeatedOption("--port"),
+         "The option \u2018--port\u2019 is given more than once."},
+        {{"--portx=80"},
+         ProgramOptionsError::unknownOption("--portx=80"),
+         "Unknown option \u2018--portx=80\u2019."},
         // An unknown option is refused even beside --help: the user mistyped something.
         {{"--help", "--frobnicate"},
          ProgramOptionsError::unknownOption("--frobnicate"),
@@ -121,7 +157,7 @@ TEST(ProgramOptions, RefusedCommandLines) {
 TEST(ProgramOptions, UsageNamesEveryOption) {
     const std::string usage = ProgramOptions::usage();
     for (const char* option :
-         {"--headless", "--midi=auto", "--midi=alsa", "--midi=jack", "--help", "--version",
+         {"--headless", "--midi=auto", "--midi=alsa", "--midi=jack", "--port N", "--help", "--version",
           "status [--json]", "ledger status", "ledger set-aside [--yes]"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }

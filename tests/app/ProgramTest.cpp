@@ -88,7 +88,7 @@ TEST_F(ProgramTest, CommandLine) {
         std::string output;
     } cases[] = {
         {{"--version"}, 0, "varnello-bridge " VARNELLO_VERSION "\n"},
-        {{"--help"}, 0, "Usage: varnello-bridge [--headless] [--midi=auto|alsa|jack]\n"},
+        {{"--help"}, 0, "Usage: varnello-bridge [--headless] [--midi=auto|alsa|jack] [--port N]\n"},
         {{"--headless", "--help"}, 0, "Usage: varnello-bridge"},
         {{"--bogus"},
          2,
@@ -96,6 +96,14 @@ TEST_F(ProgramTest, CommandLine) {
          "Try \u2018varnello-bridge --help\u2019.\n"},
         {{"--midi=coremidi"}, 2, "not \u2018coremidi\u2019."},
         {{"--headless", "jack"}, 2, "Unknown option \u2018jack\u2019."},
+        {{"--headless", "--port", "0"},
+         2,
+         "varnello-bridge: The option \u2018--port\u2019 needs a TCP port between 1 and 65535, "
+         "not \u20180\u2019.\n"},
+        {{"--port=65536", "--headless"}, 2, "not \u201865536\u2019."},
+        {{"--port", "-1"}, 2, "not \u2018-1\u2019."},
+        {{"--port", "ipad"}, 2, "not \u2018ipad\u2019."},
+        {{"--headless", "--port"}, 2, "The option \u2018--port\u2019 needs a value."},
     };
     int run = 0;
     for (const auto& c : cases) {

@@ -187,12 +187,81 @@ TEST_F(Fixture, ErrorTexts) {
         {BridgePreferencesError::invalidPort(), "The UDP port must be between 1 and 65535."},
         {BridgePreferencesError::saveFailed(28),
          "Could not save the Bridge preferences (error 28)."},
+        {BridgePreferencesError::invalidIPadPort("\"abc\""),
+         "The preference \u2018iPadPort\u2019 must be a TCP port between 1 and 65535, not "
+         "\u2018\"abc\"\u2019."},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.error.message(), c.text);
         EXPECT_STREQ(c.error.what(), c.text.c_str());
     }
     EXPECT_FALSE(BridgePreferencesError::saveFailed(28) == BridgePreferencesError::saveFailed(5));
+}
+
+TEST_F(Fixture, TheIPadPortIsReadOrRefusedNeverReplaced) {
+    struct Case {
+        std::optional<std::string> stored; // the file, nullopt for none
+        std::optional<std::uint16_t> port;
+        std::optional<std::string> refused; // the value the error names
+    };
+    const Case cases[] = {
+        {std::nullopt, std::nullopt, std::nullopt},
+        {"{}", std::nullopt, std::nullopt},
+        {R"({"oscForwardingPort": 8000})", std::nullopt, std::nullopt},
+        {R"({"iPadPort": 54885})", 54885, std::nullopt},
+        {R"({"iPadPort": 1})", 1, std::nullopt},
+        {R"({"iPadPort": 65535})", 65535, std::nullopt},
+        {R"({"iPadPort": 0})", std::nullopt, "0"},
+        {R"({"iPadPort": 65536})", std::nullopt, "65536"},
+        {R"({"iPadPort": 4294967297})", std::nullopt, "4294967297"},
+        {R"({"iPadPort": -1})", std::nullopt, "-1"},
+        {R"({"iPadPort": -54885})", std::nullopt, "-54885"},
+        {R"({"iPadPort": "54885"})", std::nullopt, "\"54885\""},
+        {R"({"iPadPort": "fixed"})", std::nullopt, "\"fixed\""},
+        {R"({"iPadPort": 54885.0})", std::nullopt, "54885.0"},
+        {R"({"iPadPort": 5e4})", std::nullopt, "50000.0"},
+        {R"({"iPadPort": null})", std::nullopt, "null"},
+        {R"({"iPadPort": true})", std::nullopt, "true"},
+        {R"({"iPadPort": [54885]})", std::nullopt, "[54885]"},
+        // A damaged file has no keys: its damage is reported and the defaults apply.
+        {"not json", std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        testing::TemporaryFolder caseFolder;
+        file = caseFolder.path() / "preferences.json";
+        if (c.stored) {
+            testing::writeFile(file, *c.stored);
+        }
+        auto preferences = makePreferences();
+        const auto label = c.stored.value_or("(no file)");
+        if (!c.refused) {
+            EXPECT_EQ(preferences->iPadPort(), c.port) << label;
+            continue;
+        }
+        try {
+            const auto port = preferences->iPadPort();
+            ADD_FAILURE() << label << ": read as " << (port ? std::to_string(*port) : "absent");
+        } catch (const BridgePreferencesError& error) {
+            EXPECT_EQ(error, BridgePreferencesError::invalidIPadPort(*c.refused)) << label;
+            EXPECT_NE(error.message().find("\u2018iPadPort\u2019"), std::string::npos) << label;
+            EXPECT_NE(error.message().find("\u2018" + *c.refused + "\u2019"), std::string::npos)
+                << label;
+        }
+        // Refusing is not reading: the OSC settings beside it are still there.
+        EXPECT_EQ(preferences->oscConfiguration(), defaults) << label;
+    }
+}
+
+TEST_F(Fixture, TheBridgesWritesKeepTheKeysItDoesNotOwn) {
+    testing::writeFile(file, R"({"iPadPort": 54885, "laterSetting": {"nested": [1, "two"]}})");
+    auto preferences = makePreferences();
+    preferences->saveOSCDestination("stage.example", 7000);
+    preferences->setOSCForwardingEnabled(false);
+    EXPECT_EQ(nlohmann::json::parse(testing::readFile(file)),
+              nlohmann::json::parse(R"({"iPadPort": 54885,
+                 "laterSetting": {"nested": [1, "two"]}, "oscForwardingEnabled": false,
+                 "oscForwardingHost": "stage.example", "oscForwardingPort": 7000})"));
+    EXPECT_EQ(preferences->iPadPort(), 54885);
 }
 
 TEST_F(Fixture, SavingKeepsTheFlagAndTogglingKeepsTheDestination) {

@@ -451,6 +451,48 @@ TEST_F(AsioTcpTransportTest, RequiredLocalEndpointIsUsedAsGiven) {
     EXPECT_THROW(LoopbackClient("::1", port), std::runtime_error);
 }
 
+TEST_F(AsioTcpTransportTest, AFixedLocalPortIsTakenOnEveryAddress) {
+    const auto wanted = test::freeLoopbackPort();
+    auto parameters = iPadParameters();
+    parameters.localPort = wanted;
+    EXPECT_EQ(listen(parameters), wanted);
+    LoopbackClient client("127.0.0.1", wanted);
+    acceptedConnection();
+    EXPECT_TRUE(connectionsOnQueue.waitFor(1)[0]);
+}
+
+// A fixed port held by an IPv6-only listener once fell back to an IPv4-only
+// listener: iPads on IPv6 then met another program on the bridge's port.
+TEST_F(AsioTcpTransportTest, ATakenFixedPortFailsInsteadOfFallingBackToIPv4Alone) {
+    const int blocker = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (blocker < 0) {
+        GTEST_SKIP() << "this machine has no IPv6";
+    }
+    const int on = 1;
+    ASSERT_EQ(::setsockopt(blocker, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on), 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_addr = in6addr_any;
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(blocker, 1), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(blocker, reinterpret_cast<sockaddr*>(&address), &length);
+
+    auto parameters = iPadParameters();
+    parameters.localPort = ntohs(address.sin6_port);
+    listener = transport.makeListener(parameters);
+    listener->setStateUpdateHandler(
+        [this](TcpListener::State state, const std::optional<TransportError>& error) {
+            listenerEvents.add({state, error, queue.isCurrent()});
+        });
+    listener->start();
+    const auto event = listenerEvents.waitFor(1)[0];
+    EXPECT_EQ(event.state, TcpListener::State::failed);
+    ASSERT_TRUE(event.error.has_value());
+    EXPECT_EQ(*event.error, TransportError(EADDRINUSE, "Address already in use"));
+    ::close(blocker);
+}
+
 TEST_F(AsioTcpTransportTest, CancelledListenerReportsCancelledOnceAndRefusesConnections) {
     const auto port = listen(iPadParameters());
     listener->cancel(); // from the test thread: carried to the queue

@@ -44,6 +44,18 @@ TEST_F(ServerTest, StartCreatesBothListenersAndStartsThemOnTheQueue) {
     EXPECT_EQ(reports.size(), 1U);
 }
 
+TEST_F(ServerTest, AFixedIPadPortGoesToTheIPadListenerOnly) {
+    makeServer();
+    server->start(61885);
+    ASSERT_EQ(transport.parameters.size(), 2U);
+    EXPECT_EQ(
+        transport.parameters[0],
+        (TcpListenerParameters{TcpKeepalive{std::chrono::seconds(30), std::chrono::seconds(10), 3},
+                               true, std::nullopt, 61885}));
+    EXPECT_EQ(transport.parameters[1],
+              (TcpListenerParameters{std::nullopt, true, TcpEndpoint{"127.0.0.1", 54884}}));
+}
+
 // The creation that fails: 0 for the iPad listener, 1 for the agent's.
 class ListenerCreationFailure : public ServerTest,
                                 public ::testing::WithParamInterface<std::size_t> {};
