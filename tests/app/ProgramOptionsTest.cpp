@@ -37,7 +37,8 @@ TEST(ProgramOptions, AcceptedCommandLines) {
         {{"--port=1"}, {Mode::tray, MIDIBackendChoice::automatic, false, false, 1}},
         {{"--headless", "--port", "65535", "--midi=jack"},
          {Mode::headless, MIDIBackendChoice::jack, false, false, 65535}},
-        {{"--port", "8000", "--headless"}, {Mode::headless, MIDIBackendChoice::automatic, false, false, 8000}},
+        {{"--port", "8000", "--headless"},
+         {Mode::headless, MIDIBackendChoice::automatic, false, false, 8000}},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ProgramOptions::parse(c.arguments), c.expected)
@@ -157,8 +158,8 @@ TEST(ProgramOptions, RefusedCommandLines) {
 TEST(ProgramOptions, UsageNamesEveryOption) {
     const std::string usage = ProgramOptions::usage();
     for (const char* option :
-         {"--headless", "--midi=auto", "--midi=alsa", "--midi=jack", "--port N", "--help", "--version",
-          "status [--json]", "ledger status", "ledger set-aside [--yes]"}) {
+         {"--headless", "--midi=auto", "--midi=alsa", "--midi=jack", "--port N", "--help",
+          "--version", "status [--json]", "ledger status", "ledger set-aside [--yes]"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }

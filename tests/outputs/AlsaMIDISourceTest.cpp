@@ -3,13 +3,13 @@
 #include "outputs/MIDIBackendChoice.h"
 #include "outputs/VirtualMIDISource.h"
 #include "outputs/VirtualMIDISourceError.h"
-#include "support/ManualExecutor.h"
 #include "support/BoundedCommand.h"
+#include "support/ManualExecutor.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
