@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/BridgeStatusReport.h"
+#include "app/ConnectedIPadsQuery.h"
 #include "app/DBusDesktopNotifier.h"
 #include "app/HeadlessFrontEnd.h"
 #include "app/OperatorText.h"
@@ -55,10 +56,14 @@ std::function<std::string()> statusOf(const std::shared_ptr<AppDelegate>& delega
     return [weak = std::weak_ptr(delegate), midi] {
         const auto self = weak.lock();
         std::optional<BridgeRuntimeSnapshot> snapshot;
+        MIDIBackendChoice serving = midi;
         if (self && self->coordinator()) {
             snapshot = self->coordinator()->snapshot();
+            // What --midi=auto settled on, rather than the choice itself.
+            serving =
+                parseMIDIBackendChoice(self->coordinator()->midiSystemName()).value_or(midi);
         }
-        return bridgeStatusReport(snapshot, self ? self->launchError() : std::nullopt, midi)
+        return bridgeStatusReport(snapshot, self ? self->launchError() : std::nullopt, serving)
             .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
     };
 }
@@ -184,7 +189,16 @@ int runStatusCommand(int& argc, char** argv, bool json) {
         break;
     }
     try {
-        const nlohmann::json report = nlohmann::json::parse(answer.text);
+        nlohmann::json report = nlohmann::json::parse(answer.text);
+        if (report.contains("iPadsConnected")) {
+            // The names come from the bridge's own device list on the Agent API.
+            if (const auto iPads = queryConnectedIPads(DBusDesktopNotifier::answerLimit)) {
+                report["iPads"] = nlohmann::json::array();
+                for (const TessaroBridgeAgentDevice& iPad : *iPads) {
+                    report["iPads"].push_back(iPad.displayName);
+                }
+            }
+        }
         const std::string shown = json ? report.dump() + "\n" : bridgeStatusLines(report);
         std::fputs(shown.c_str(), stdout);
         return 0;

@@ -47,6 +47,11 @@ std::string bridgeStatusLines(const nlohmann::json& report) {
     }
     std::string lines = report["state"].get<std::string>() + "\n";
     lines += connectedClientsText(report["iPadsConnected"].get<std::int64_t>()) + "\n";
+    if (report.contains("iPads")) {
+        for (const nlohmann::json& name : report["iPads"]) {
+            lines += "  " + name.get<std::string>() + "\n";
+        }
+    }
     const nlohmann::json& osc = report["osc"];
     lines += osc["line"].get<std::string>() +
              (osc["enabled"].get<bool>() ? " (forwarding on)\n" : " (forwarding off)\n");

@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace varnello {
 
@@ -96,6 +97,10 @@ public:
     BridgePreferences& preferences() const noexcept { return *preferences_; }
     // Any thread.
     LedgerFill ledgerFill() const noexcept { return processor_->ledgerFill(); }
+    // The MIDI system the source was published on ("alsa", "jack"). Any thread.
+    std::string_view midiSystemName() const noexcept {
+        return processor_->midiSource().systemName();
+    }
 
 private:
     BridgeCoordinator(std::shared_ptr<BridgePreferences> preferences, Executor& mainExecutor,

@@ -30,6 +30,7 @@ public:
                     std::span<const std::uint8_t> bytes) override;
     void disposeEndpoint(MIDIEndpointRef endpoint) noexcept override;
     void disposeClient(MIDIClientRef client) noexcept override;
+    std::string_view systemName() const noexcept override { return "alsa"; }
     MIDITimeStamp currentHostTime() const noexcept override;
     MIDIStatus clientLoss(MIDIClientRef client) const noexcept override;
 

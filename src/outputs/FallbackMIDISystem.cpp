@@ -70,6 +70,10 @@ void FallbackMIDISystem::setLossHandler(LossHandler handler) {
     fallback_->setLossHandler(std::move(handler));
 }
 
+std::string_view FallbackMIDISystem::systemName() const noexcept {
+    return serving().systemName();
+}
+
 MIDISystem& FallbackMIDISystem::serving() const noexcept {
     return chosen_ != nullptr ? *chosen_ : *preferred_;
 }

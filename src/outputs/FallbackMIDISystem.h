@@ -29,6 +29,8 @@ public:
     MIDIStatus clientLoss(MIDIClientRef client) const noexcept override;
     // Both systems hear of it: which one serves is not known yet.
     void setLossHandler(LossHandler handler) override;
+    // The one that serves, once the first client settled it; the preferred before.
+    std::string_view systemName() const noexcept override;
 
 private:
     MIDISystem& serving() const noexcept;

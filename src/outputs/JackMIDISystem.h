@@ -35,6 +35,7 @@ public:
                     std::span<const std::uint8_t> bytes) override;
     void disposeEndpoint(MIDIEndpointRef endpoint) noexcept override;
     void disposeClient(MIDIClientRef client) noexcept override;
+    std::string_view systemName() const noexcept override { return "jack"; }
     MIDITimeStamp currentHostTime() const noexcept override;
     MIDIStatus clientLoss(MIDIClientRef client) const noexcept override;
     void setLossHandler(LossHandler handler) override;

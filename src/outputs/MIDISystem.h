@@ -56,6 +56,9 @@ public:
     // own (JACK's), so it must only pass the news on. Set before the first
     // client is created.
     virtual void setLossHandler(LossHandler handler) { static_cast<void>(handler); }
+    // The system's name as the --midi option spells it ("alsa", "jack"); empty for
+    // a system of tests.
+    virtual std::string_view systemName() const noexcept { return {}; }
 };
 
 } // namespace varnello

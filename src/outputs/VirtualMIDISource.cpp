@@ -214,6 +214,10 @@ void VirtualMIDISource::send(std::span<const std::uint8_t> bytes) {
     connection_->send(bytes);
 }
 
+std::string_view VirtualMIDISource::systemName() const noexcept {
+    return connection_->system->systemName();
+}
+
 MIDIConnectionState VirtualMIDISource::state() const noexcept {
     return connection_->state;
 }

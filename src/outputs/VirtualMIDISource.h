@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string_view>
 
 namespace varnello {
 
@@ -60,6 +61,9 @@ public:
     void send(std::span<const std::uint8_t> bytes);
 
     MIDIConnectionState state() const noexcept;
+    // The MIDI system that carries the source ("alsa", "jack"), settled when the
+    // source was published. Any thread.
+    std::string_view systemName() const noexcept;
     // 0 once a lost output has been released.
     MIDIClientRef client() const noexcept;
     MIDIEndpointRef endpoint() const noexcept;

@@ -4,16 +4,20 @@
 // the test's notification server.
 
 #include "ChildProcess.h"
+#include "RealBridge.h"
 #include "ledger/CommandLedger.h"
 #include "ledger/PosixLedgerFileSystem.h"
 #include "support/TemporaryFolder.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <thread>
+#include <unistd.h>
 
 namespace varnello {
 namespace {
@@ -99,7 +103,13 @@ TEST_F(SessionBusTest, StatusOfAHeadlessBridgeAndItsSecondStartRefused) {
     if (!jackAvailable()) {
         GTEST_SKIP() << "needs a JACK server (scripts/with-test-services.sh)";
     }
-    ChildProcess bridge({binary, "--headless", "--midi=jack"}, environment(false),
+    // --midi=auto: the status names the system it settled on, not the choice.
+    const int sequencer = ::open("/dev/snd/seq", O_RDWR | O_CLOEXEC);
+    const std::string serving = sequencer >= 0 ? "alsa" : "jack";
+    if (sequencer >= 0) {
+        ::close(sequencer);
+    }
+    ChildProcess bridge({binary, "--headless", "--midi=auto"}, environment(false),
                         file("headless"));
     ASSERT_TRUE(bridge.waitForOutput("Server status: Beschikbaar via wifi (TCP ", 20s))
         << bridge.output();
@@ -113,16 +123,32 @@ TEST_F(SessionBusTest, StatusOfAHeadlessBridgeAndItsSecondStartRefused) {
                          ")\n"
                          "0 iPads connected\n"
                          "OSC to 127.0.0.1:9000 (forwarding on)\n"
-                         "MIDI: jack, port \u201cVarnello Bridge\u201d\n"
+                         "MIDI: " +
+                         serving +
+                         ", port \u201cVarnello Bridge\u201d\n"
                          "Command ledger: 0 of 250000 insertions (0%)\n");
+
+    // A connected iPad is listed by its display name under the count.
+    const auto iPad = endtoend::connectIPad(static_cast<std::uint16_t>(std::stoi(port[1].str())));
+    ASSERT_NE(iPad, nullptr);
+    std::string withIPad;
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        withIPad = status({}, "status-ipad").second;
+        if (withIPad.find("1 iPad connected\n  Test iPad\n") != std::string::npos) {
+            break;
+        }
+        std::this_thread::sleep_for(100ms);
+    }
+    EXPECT_NE(withIPad.find("1 iPad connected\n  Test iPad\n"), std::string::npos) << withIPad;
 
     const auto [jsonStatus, json] = status({"--json"}, "status-json");
     EXPECT_EQ(jsonStatus, 0) << json;
     const auto report = nlohmann::json::parse(json);
     EXPECT_EQ(report["state"], "Beschikbaar via wifi (TCP " + port[1].str() + ")");
-    EXPECT_EQ(report["iPadsConnected"], 0);
+    EXPECT_EQ(report["iPadsConnected"], 1);
+    EXPECT_EQ(report["iPads"], nlohmann::json::array({"Test iPad"}));
     EXPECT_EQ(report["osc"]["line"], "OSC to 127.0.0.1:9000");
-    EXPECT_EQ(report["midi"]["backend"], "jack");
+    EXPECT_EQ(report["midi"]["backend"], serving);
     EXPECT_EQ(report["ledger"]["maximum"], 250000);
 
     // A second service is still refused by the ledger's lock, with status 1.
