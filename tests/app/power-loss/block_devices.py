@@ -1,0 +1,143 @@
+"""Loop devices, device-mapper targets and ext4 for the power-loss runs, inside
+the alsa-vm guest only. Every program runs under a time limit; everything made
+here is undone by close(), in reverse order."""
+
+import ctypes
+import fcntl
+import os
+import struct
+import subprocess
+
+SKIP = 77  # CTest's "skipped"
+DEVICE_MIB = 32  # each image; the guest keeps them in its memory
+
+_DM_NAME_LENGTH = 128
+_DM_IOCTL = struct.Struct("=3IIIIiIIIQ128s129s7s")  # struct dm_ioctl, 312 bytes
+_DM_TARGET_MSG = (3 << 30) | (_DM_IOCTL.size << 16) | (0xFD << 8) | 14
+
+
+_libc = ctypes.CDLL(None, use_errno=True)
+
+
+class StepFailed(Exception):
+    """A step of the set-up or of a check that did not work."""
+
+
+def run(command, timeout=60, check=True):
+    """Runs a program under a time limit (subprocess kills it by its pid when it hangs)."""
+    try:
+        result = subprocess.run(command, stdin=subprocess.DEVNULL, capture_output=True,
+                                timeout=timeout, text=True)
+    except subprocess.TimeoutExpired as error:
+        raise StepFailed(f"{' '.join(command)}: no end within {timeout} s") from error
+    if check and result.returncode != 0:
+        raise StepFailed(f"{' '.join(command)}: status {result.returncode}: "
+                         f"{result.stderr.strip()}")
+    return result
+
+
+def why_unavailable():
+    """Why this machine cannot run the block-device checks, or None when it can."""
+    if os.environ.get("ALSA_VM") != "1":
+        return "not inside alsa-vm: the block-device checks run only in its guest (--block)"
+    if os.geteuid() != 0:
+        return "needs root in the guest for loop and device-mapper devices"
+    if not os.path.exists("/dev/mapper/control"):
+        return "no device-mapper in the guest (alsa-vm --block)"
+    try:
+        targets = run(["dmsetup", "targets"], timeout=30).stdout
+    except (StepFailed, FileNotFoundError) as error:
+        return f"dmsetup does not work: {error}"
+    missing = [t for t in ("log-writes", "flakey", "delay") if t not in targets]
+    if missing:
+        return f"device-mapper targets missing: {', '.join(missing)}"
+    return None
+
+
+class Machine:
+    """The devices and mounts of one run, all in the guest."""
+
+    def __init__(self, work):
+        if os.environ.get("ALSA_VM") != "1":
+            raise StepFailed("refusing to touch block devices outside the alsa-vm guest")
+        os.environ["DM_DISABLE_UDEV"] = "1"
+        self.work = work
+        self._undo = []
+
+    def image(self, name, mib):
+        path = os.path.join(self.work, name)
+        with open(path, "wb") as file:
+            file.truncate(mib << 20)
+        return path
+
+    def loop(self, image):
+        device = run(["losetup", "-f", "--show", image]).stdout.strip()
+        self._undo.append(["losetup", "-d", device])
+        return device
+
+    def create(self, name, table):
+        run(["dmsetup", "create", name, "--noudevsync", "--table", table])
+        self._undo.append(["dmsetup", "remove", "--noudevsync", name])
+        return "/dev/mapper/" + name
+
+    def remove(self, name):
+        """Removes a target now (the log-writes target closes its log then)."""
+        command = ["dmsetup", "remove", "--noudevsync", name]
+        run(command, timeout=120)
+        self._undo.remove(command)
+
+    def reload(self, name, table):
+        """Swaps the table of a live target, without freezing the file system on it."""
+        run(["dmsetup", "load", name, "--table", table])
+        run(["dmsetup", "suspend", "--nolockfs", "--noudevsync", name])
+        run(["dmsetup", "resume", "--noudevsync", name])
+
+    def mount(self, device, folder):
+        """ext4 with the desktop's options (data=ordered), by the system call: the
+        checks mount once per crash point, and a program costs much more in the VM."""
+        os.makedirs(folder, exist_ok=True)
+        if _libc.mount(device.encode(), folder.encode(), b"ext4", 0, b"data=ordered") != 0:
+            error = ctypes.get_errno()
+            raise StepFailed(f"mount {device} on {folder}: {os.strerror(error)}")
+        self._undo.append(["umount", folder])
+
+    def unmount(self, folder):
+        if _libc.umount(folder.encode()) != 0:
+            error = ctypes.get_errno()
+            raise StepFailed(f"umount {folder}: {os.strerror(error)}")
+        self._undo.remove(["umount", folder])
+
+    def close(self):
+        while self._undo:
+            run(self._undo.pop(), timeout=120, check=False)
+
+
+def sectors(device):
+    return int(run(["blockdev", "--getsz", device]).stdout)
+
+
+def make_ext4(device):
+    # The desktop's ext4 (4 KiB blocks, journal, data=ordered at mount), no discard
+    # at creation so that the log holds only what the file system writes.
+    run(["mkfs.ext4", "-q", "-F", "-T", "default", "-E", "nodiscard", device], timeout=120)
+
+
+def fsck(device):
+    """fsck.ext4 -p as a boot runs it (the journal replay); True when the file
+    system is usable afterwards (status 0, 1 or 2)."""
+    result = run(["fsck.ext4", "-p", device], timeout=120, check=False)
+    return result.returncode in (0, 1, 2), result.returncode, result.stdout + result.stderr
+
+
+def mark(name, text):
+    """Puts a mark into a log-writes target's log, as `dmsetup message NAME 0 mark
+    TEXT` does, through the device-mapper control device without a process."""
+    message = struct.pack("=Q", 0) + b"mark " + text.encode() + b"\0"
+    header = _DM_IOCTL.pack(4, 0, 0, _DM_IOCTL.size + len(message), _DM_IOCTL.size, 0, 0, 0,
+                            0, 0, 0, name.encode()[:_DM_NAME_LENGTH - 1], b"", b"")
+    buffer = bytearray(header + message)
+    descriptor = os.open("/dev/mapper/control", os.O_RDWR)
+    try:
+        fcntl.ioctl(descriptor, _DM_TARGET_MSG, buffer, True)
+    finally:
+        os.close(descriptor)
