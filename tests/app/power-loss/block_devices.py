@@ -17,6 +17,9 @@ _DM_TARGET_MSG = (3 << 30) | (_DM_IOCTL.size << 16) | (0xFD << 8) | 14
 
 
 _libc = ctypes.CDLL(None, use_errno=True)
+_LOOP_SET_FD = 0x4C00
+_LOOP_CLR_FD = 0x4C01
+_LOOP_CTL_GET_FREE = 0x4C82
 
 
 class StepFailed(Exception):
@@ -74,6 +77,34 @@ class Machine:
         device = run(["losetup", "-f", "--show", image]).stdout.strip()
         self._undo.append(["losetup", "-d", device])
         return device
+
+    def attach(self, image):
+        """A loop device on the image, by ioctl as losetup does, without a program:
+        the checks attach one for every crash point."""
+        control = os.open("/dev/loop-control", os.O_RDWR)
+        try:
+            device = f"/dev/loop{fcntl.ioctl(control, _LOOP_CTL_GET_FREE)}"
+        finally:
+            os.close(control)
+        backing = os.open(image, os.O_RDWR)
+        try:
+            loop = os.open(device, os.O_RDWR)
+            try:
+                fcntl.ioctl(loop, _LOOP_SET_FD, backing)
+            finally:
+                os.close(loop)
+        finally:
+            os.close(backing)
+        self._undo.append(["losetup", "-d", device])
+        return device
+
+    def detach(self, device):
+        loop = os.open(device, os.O_RDWR)
+        try:
+            fcntl.ioctl(loop, _LOOP_CLR_FD, 0)
+        finally:
+            os.close(loop)
+        self._undo.remove(["losetup", "-d", device])
 
     def create(self, name, table):
         run(["dmsetup", "create", name, "--noudevsync", "--table", table])

@@ -34,6 +34,8 @@ from block_devices import DEVICE_MIB  # noqa: E402
 from bridge_peers import START_WAIT, Bridge, say, send_from_ipads  # noqa: E402
 
 LW = "varnello-pl-lw"
+CHECK = "varnello-pl-check"
+TRACE = os.environ.get("VARNELLO_POWER_LOSS_TRACE") == "1"
 
 
 class Recording:
@@ -139,6 +141,8 @@ class Verdicts:
         """Adds the time since `since` to the step's total; now."""
         now = time.monotonic()
         self.seconds[step] = self.seconds.get(step, 0) + now - since
+        if TRACE:
+            say(f"    {step} {now - since:.2f} s")
         return now
 
     def violation(self, point, text):
@@ -246,13 +250,50 @@ def judge(point, expectations, outcome, verdicts, recording):
             verdicts.violation(point, f"{address} answered accepted but sent {count}")
 
 
+def check_point(machine, bridge_binary, check_device, mount_point, receiver, config, point,
+                expectations, verdicts, recording, outcomes):
+    """One reboot: fsck, mount, the bridge's outcome on these files (started once per
+    state of the files, again for commands sent since), judged. The outcome, or None
+    when the device did not come up."""
+    step = time.monotonic()
+    usable, status, report = block.fsck(check_device)
+    step = verdicts.spent("fsck", step)
+    if not usable:
+        verdicts.violation(point, f"fsck.ext4 -p failed with status {status}: {report}")
+        return None
+    sent_before = expectations[0]
+    try:
+        machine.mount(check_device, mount_point)
+    except block.StepFailed as error:
+        verdicts.violation(point, f"the file system did not mount: {error}")
+        return None
+    try:
+        data_home = os.path.join(mount_point, "data")
+        # The bridge starts once on each state of its files, and again only
+        # for commands sent since.
+        outcome = outcomes.setdefault(folder_digest(data_home), Outcome())
+        step = verdicts.spent("mount", step)
+        missing = [(c, a) for c, a in recording.commands
+                   if c in sent_before and c not in outcome.answers]
+        if not outcome.started or (missing and outcome.refusal is None):
+            verdicts.starts += 1
+            missing.sort(key=lambda command: sent_before[command[0]])
+            for failure in start_and_resend(bridge_binary, data_home, receiver, config,
+                                            missing, outcome):
+                verdicts.violation(point, failure)
+        judge(point, expectations, outcome, verdicts, recording)
+        step = verdicts.spent("bridge", step)
+    finally:
+        machine.unmount(mount_point)
+        verdicts.spent("unmount", step)
+    return outcome
+
+
 def check_crash_points(machine, options, bridge_binary, recording, log_path, base):
     log = log_writes.Log(log_path)
     points = crash_points(log, options.random, options.seed)
     marks = log.marks()
     say(f"log: {len(log.entries)} entries, {len(marks)} marks, {len(points)} crash points")
-    check_image = machine.image("check.img", DEVICE_MIB)
-    check_device = machine.loop(check_image)
     work = os.path.join(machine.work, "replayed.img")
     with open(base, "rb") as source, open(work, "wb") as target:
         target.write(source.read())
@@ -263,6 +304,8 @@ def check_crash_points(machine, options, bridge_binary, recording, log_path, bas
     verdicts = Verdicts()
     first_ack = next((number for number, text in marks if text.startswith("ack-")), None)
     replayed = os.open(work, os.O_RDWR)
+    origin = machine.attach(work)
+    cow = machine.attach(machine.image("cow.img", DEVICE_MIB))
     applied = -1
     outcomes = {}
     previous = None
@@ -271,6 +314,9 @@ def check_crash_points(machine, options, bridge_binary, recording, log_path, bas
     started = time.monotonic()
     try:
         for point in points:
+            if options.first_violation and verdicts.violations:
+                say("stopped at the first violation (--first-violation)")
+                break
             if verdicts.checked % 25 == 0:
                 say(f"  {verdicts.checked}/{len(points)} points, "
                     f"{verdicts.starts} bridge starts, {len(verdicts.violations)} violations, "
@@ -300,43 +346,17 @@ def check_crash_points(machine, options, bridge_binary, recording, log_path, bas
                 # Nothing written since the last point: the same device, fsck and files.
                 judge(point, expectations, previous, verdicts, recording)
                 continue
-            with open(check_device, "r+b", buffering=0) as target:
-                os.lseek(replayed, 0, os.SEEK_SET)
-                target.write(os.read(replayed, DEVICE_MIB << 20))
-                os.fsync(target.fileno())
+            # A fresh device for each reboot: a snapshot of the replayed image, so that
+            # what fsck, the mount and the bridge write leaves the image as replayed.
+            check_device = machine.create(
+                CHECK, f"0 {DEVICE_MIB * 2048} snapshot {origin} {cow} N 8")
             step = verdicts.spent("replay", step)
-            usable, status, report = block.fsck(check_device)
-            step = verdicts.spent("fsck", step)
-            if not usable:
-                verdicts.violation(point, f"fsck.ext4 -p failed with status {status}: {report}")
-                previous = None
-                continue
             try:
-                machine.mount(check_device, mount_point)
-            except block.StepFailed as error:
-                verdicts.violation(point, f"the file system did not mount: {error}")
-                previous = None
-                continue
-            try:
-                data_home = os.path.join(mount_point, "data")
-                # The bridge starts once on each state of its files, and again only
-                # for commands sent since.
-                outcome = outcomes.setdefault(folder_digest(data_home), Outcome())
-                step = verdicts.spent("mount", step)
-                missing = [(c, a) for c, a in recording.commands
-                           if c in sent_before and c not in outcome.answers]
-                if not outcome.started or (missing and outcome.refusal is None):
-                    verdicts.starts += 1
-                    missing.sort(key=lambda command: sent_before[command[0]])
-                    for failure in start_and_resend(bridge_binary, data_home, receiver, config,
-                                                    missing, outcome):
-                        verdicts.violation(point, failure)
-                judge(point, expectations, outcome, verdicts, recording)
-                previous = outcome
-                step = verdicts.spent("bridge", step)
+                previous = check_point(machine, bridge_binary, check_device, mount_point,
+                                       receiver, config, point, expectations, verdicts,
+                                       recording, outcomes)
             finally:
-                machine.unmount(mount_point)
-                verdicts.spent("unmount", step)
+                machine.remove(CHECK)
     finally:
         os.close(replayed)
         receiver.close()
@@ -390,6 +410,8 @@ def main(arguments):
                             help="writes between flushes also taken as crash points")
     crash_mode.add_argument("--seed", type=int, default=20261211)
     crash_mode.add_argument("--log-mib", type=int, default=192)
+    crash_mode.add_argument("--first-violation", action="store_true",
+                            help="stop the checks at the first violation")
     modes.add_parser("flakey", help="a few seconds of failing writes under the bridge")
     delay_mode = modes.add_parser("delay", help="slow writes and flushes; latencies")
     delay_mode.add_argument("--milliseconds", type=int, default=20)
