@@ -404,9 +404,9 @@ def main(arguments):
     parser.add_argument("--work", help="a folder for the images (default: a temporary one)")
     modes = parser.add_subparsers(dest="mode", required=True)
     crash_mode = modes.add_parser("crash", help="log-writes replay at every crash point")
-    crash_mode.add_argument("--commands", type=int, default=24)
+    crash_mode.add_argument("--commands", type=int, default=16)
     crash_mode.add_argument("--ipads", type=int, default=4)
-    crash_mode.add_argument("--random", type=int, default=6,
+    crash_mode.add_argument("--random", type=int, default=4,
                             help="writes between flushes also taken as crash points")
     crash_mode.add_argument("--seed", type=int, default=20261211)
     crash_mode.add_argument("--log-mib", type=int, default=192)

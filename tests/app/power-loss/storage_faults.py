@@ -44,6 +44,16 @@ def tally(answers):
     return ", ".join(f"{count} {label}" for label, count in sorted(counts.items()))
 
 
+def mount_options(folder):
+    """The options the kernel reports for the file system mounted on the folder."""
+    with open("/proc/mounts") as mounts:
+        for line in mounts:
+            fields = line.split()
+            if len(fields) > 3 and fields[1] == folder:
+                return fields[3]
+    return "(not mounted)"
+
+
 def flakey(machine, _options, bridge_binary):
     data = machine.loop(machine.image("data.img", DEVICE_MIB))
     block.make_ext4(data)
@@ -73,8 +83,10 @@ def flakey(machine, _options, bridge_binary):
         time.sleep(0.3)
         first_life = receiver.take_counts()
         alive = bridge.process.poll() is None
+        options = mount_options(mount_point)
     finally:
         bridge.stop()
+    say(f"flakey: the file system after the window: mounted {options}")
     phases = {phase: [answer for p, _, _, answer in served.sent if p == phase]
               for phase in ("before", "window", "after")}
     for phase in ("before", "window", "after"):
@@ -87,6 +99,8 @@ def flakey(machine, _options, bridge_binary):
             problems.append(f"{address} in the window answered {answer}")
         if answer["status"] == "accepted" and executed != 1:
             problems.append(f"{address} accepted but sent {executed} datagrams")
+        if answer["status"] != "accepted" and executed:
+            problems.append(f"{address} answered {answer} but sent {executed} datagrams")
     if not alive:
         problems.append("the bridge did not survive the window")
     if not phases["window"]:
