@@ -16,7 +16,6 @@ cannot run the checks (outside the guest, no device-mapper).
 
 import argparse
 import hashlib
-import json
 import os
 import random
 import re
@@ -50,7 +49,7 @@ class Recording:
 
 
 def record(machine, options, bridge_binary):
-    """The run whose writes are logged. Returns the recording and the log's path."""
+    """The run whose writes are logged: the recording, the log and the image it starts from."""
     data_image = machine.image("data.img", DEVICE_MIB)
     log_image = machine.image("log.img", options.log_mib)
     data = machine.loop(data_image)
@@ -360,7 +359,7 @@ def check_crash_points(machine, options, bridge_binary, recording, log_path, bas
     finally:
         os.close(replayed)
         receiver.close()
-    return verdicts, log, first_ack
+    return verdicts, first_ack
 
 
 def crash(machine, options, bridge_binary):
@@ -371,18 +370,18 @@ def crash(machine, options, bridge_binary):
     say(f"recorded: {len(recording.commands)} commands from {options.ipads} iPads, "
         f"{accepted} acknowledged accepted, {recording.datagrams} datagrams, "
         f"{recorded - started:.0f} s")
-    verdicts, log, first_ack = check_crash_points(machine, options, bridge_binary, recording,
+    verdicts, first_ack = check_crash_points(machine, options, bridge_binary, recording,
                                                   log_path, base)
     finished = time.monotonic()
     attention = verdicts.needs_attention
-    say(f"crash points: {verdicts.checked} ({verdicts.kinds['flush']} flush, "
-        f"{verdicts.kinds['fua']} FUA, {verdicts.kinds['random']} random), "
+    say(f"crash points: {verdicts.checked} ({verdicts.kinds['flush']} flushes, with or without "
+        f"FUA, {verdicts.kinds['fua']} FUA-only writes, {verdicts.kinds['random']} random), "
         f"each replayed, checked by fsck, mounted and judged; the bridge started "
         f"{verdicts.starts} times (once per state of its files, again for commands sent since)")
     say(f"starts: {verdicts.started} points served, {len(attention)} needs-attention refusals "
         f"(entries {', '.join(map(str, attention)) or 'none'}; first ack- mark at entry "
         f"{first_ack})")
-    say("resent answers: " + ", ".join(f"{count} {label}"
+    say("answers to the resent commands, over all points: " + ", ".join(f"{count} {label}"
                                        for label, count in sorted(verdicts.answers.items())))
     say(f"duplicates executed: {verdicts.duplicates_executed}, acknowledged commands lost: "
         f"{verdicts.acknowledged_lost}, violations: {len(verdicts.violations)}")
