@@ -15,6 +15,7 @@ packages=(
   jackd2 avahi-daemon avahi-utils dbus liblo-tools alsa-utils
   desktop-file-utils systemd
   xvfb trayer xdotool imagemagick x11-utils dbus-daemon dbus-bin
+  python3 dmsetup e2fsprogs
 )
 
 scripts/install-packages.sh "${packages[@]}"
