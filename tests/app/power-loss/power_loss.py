@@ -347,7 +347,7 @@ def check_crash_points(machine, options, bridge_binary, recording, log_path, bas
                 continue
             # A fresh device for each reboot: a snapshot of the replayed image, so that
             # what fsck, the mount and the bridge write leaves the image as replayed.
-            check_device = machine.create(
+            check_device = block.create_quickly(
                 CHECK, f"0 {DEVICE_MIB * 2048} snapshot {origin} {cow} N 8")
             step = verdicts.spent("replay", step)
             try:
@@ -355,7 +355,7 @@ def check_crash_points(machine, options, bridge_binary, recording, log_path, bas
                                        receiver, config, point, expectations, verdicts,
                                        recording, outcomes)
             finally:
-                machine.remove(CHECK)
+                block.remove_quickly(CHECK)
     finally:
         os.close(replayed)
         receiver.close()
