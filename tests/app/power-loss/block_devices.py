@@ -13,7 +13,7 @@ DEVICE_MIB = 32  # each image; the guest keeps them in its memory
 
 _DM_NAME_LENGTH = 128
 _DM_IOCTL = struct.Struct("=3IIIIiIIIQ128s129s7s")  # struct dm_ioctl, 312 bytes
-_DM_TARGET_SPEC = struct.Struct("=QQiI16s")  # struct dm_target_spec, 40 bytes
+_DM_TABLE_TARGET = struct.Struct("=QQiI16s")  # one target of a table as the kernel reads it
 
 
 def _dm_request(number):
@@ -194,12 +194,12 @@ def create_quickly(name, table):
     device is the kernel's own node, /dev/dm-N."""
     start, length, target, parameters = table.split(" ", 3)
     parameters = parameters.encode() + b"\0"
-    parameters += bytes(-(_DM_TARGET_SPEC.size + len(parameters)) % 8)
-    spec = _DM_TARGET_SPEC.pack(int(start), int(length), 0,
-                                _DM_TARGET_SPEC.size + len(parameters), target.encode())
+    parameters += bytes(-(_DM_TABLE_TARGET.size + len(parameters)) % 8)
+    described = _DM_TABLE_TARGET.pack(int(start), int(length), 0,
+                                      _DM_TABLE_TARGET.size + len(parameters), target.encode())
     device = _dm(_DM_DEV_CREATE, name)[10]
     try:
-        _dm(_DM_TABLE_LOAD, name, spec + parameters, target_count=1)
+        _dm(_DM_TABLE_LOAD, name, described + parameters, target_count=1)
         _dm(_DM_DEV_SUSPEND, name)  # without the suspend flag: resume, the loaded table live
     except StepFailed:
         _dm(_DM_DEV_REMOVE, name)
