@@ -16,6 +16,7 @@ packages=(
   desktop-file-utils systemd man-db appstream
   xvfb trayer xdotool imagemagick x11-utils dbus-daemon dbus-bin
   haskell-gtk-sni-tray-utils
+  python3 dmsetup e2fsprogs
 )
 
 scripts/install-packages.sh "${packages[@]}"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the given preset from scratch and runs every test:
 # the whole suite with its services, then the ALSA sequencer tests inside a small VM
-# (a kernel with the sequencer), when the alsa-vm tool is beside this checkout.
+# (a kernel with the sequencer) and the block-device tests in one with loop and
+# device-mapper devices, when the alsa-vm tool is beside this checkout.
 set -euo pipefail
 
 preset="${1:-default}"
@@ -19,4 +20,8 @@ if ctest --preset "$preset" -N -L alsa | grep -q "Test *#"; then
   else
     echo "alsa-vm is not beside this checkout: the ALSA sequencer tests ran without a sequencer only."
   fi
+fi
+
+if [ -f "$alsa_vm" ] && ctest --preset "$preset" -N -L block | grep -q "Test *#"; then
+  bash "$alsa_vm" --block --mem 1536 --timeout 1500 -- ctest --preset "$preset" -L block
 fi
