@@ -60,8 +60,7 @@ std::function<std::string()> statusOf(const std::shared_ptr<AppDelegate>& delega
         if (self && self->coordinator()) {
             snapshot = self->coordinator()->snapshot();
             // What --midi=auto settled on, rather than the choice itself.
-            serving =
-                parseMIDIBackendChoice(self->coordinator()->midiSystemName()).value_or(midi);
+            serving = parseMIDIBackendChoice(self->coordinator()->midiSystemName()).value_or(midi);
         }
         return bridgeStatusReport(snapshot, self ? self->launchError() : std::nullopt, serving)
             .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -97,7 +97,13 @@ bool AsioServerQueue::stop(std::chrono::milliseconds grace) {
         std::lock_guard lock(shared_->mutex);
         shared_->graceEnd = graceEnd;
     }
-    asio::post(shared_->context, [shared = shared_, graceEnd] {
+    // Held weakly: a handler that never runs (the queue is stuck) stays in the
+    // context, which the shared state owns.
+    asio::post(shared_->context, [weak = std::weak_ptr(shared_), graceEnd] {
+        const auto shared = weak.lock();
+        if (!shared) {
+            return;
+        }
         std::lock_guard lock(shared->mutex);
         for (auto* timer : shared->timers) {
             if (timer->expiry() > graceEnd) {

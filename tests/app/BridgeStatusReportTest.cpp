@@ -40,9 +40,8 @@ TEST(BridgeStatusReport, LinesFollowTheMenu) {
 }
 
 TEST(BridgeStatusReport, ConnectedIPadsAreListedUnderTheCount) {
-    nlohmann::json report =
-        bridgeStatusReport(snapshotWith(2, true, {0, 250'000}), std::nullopt,
-                           MIDIBackendChoice::jack);
+    nlohmann::json report = bridgeStatusReport(snapshotWith(2, true, {0, 250'000}), std::nullopt,
+                                               MIDIBackendChoice::jack);
     report["iPads"] = {"Stage left", "Anna’s iPad"};
     const std::string lines = bridgeStatusLines(report);
     EXPECT_NE(lines.find("\n2 iPads connected\n  Stage left\n  Anna’s iPad\nOSC to "),

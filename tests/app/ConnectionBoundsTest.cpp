@@ -311,12 +311,6 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
         ASSERT_TRUE(agents.back()->send(agentRequestJson("execute", largestPayload)));
         std::this_thread::sleep_for(200ms);
     }
-    constexpr std::size_t waitingAgents = 10;
-    for (std::size_t index = 0; index < waitingAgents; ++index) {
-        agents.push_back(std::make_unique<FramedConnection>(agentPort));
-        ASSERT_TRUE(agents.back()->connected());
-        ASSERT_TRUE(agents.back()->send(agentRequestJson("library", 0)));
-    }
     // Many more large requests: none fits any more, each is answered at once
     // (or, should 16 wait already, refused as too many).
     constexpr int refusedAgents = 200;
@@ -334,6 +328,15 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
         if (detail == couldNotSend || detail == "Too many simultaneous Agent API commands.") {
             ++refusedAtOnce;
         }
+    }
+    // Small requests still fit on the session and wait there. They come after the
+    // refusals, so that their 10-second time-out cannot pass before the close, even
+    // in a slow sanitizer build.
+    constexpr std::size_t waitingAgents = 10;
+    for (std::size_t index = 0; index < waitingAgents; ++index) {
+        agents.push_back(std::make_unique<FramedConnection>(agentPort));
+        ASSERT_TRUE(agents.back()->connected());
+        ASSERT_TRUE(agents.back()->send(agentRequestJson("library", 0)));
     }
     const std::size_t memoryStalled = bridge.residentMemory();
 

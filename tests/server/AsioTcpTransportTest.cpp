@@ -61,6 +61,19 @@ protected:
         });
     }
 
+    // Cancels everything and forgets what was reported. The previous listener reports
+    // its cancellation later, on the queue; it is waited for, or it would pass for
+    // the next listener's first report.
+    void startAfresh() {
+        const bool hadListener = listener != nullptr;
+        const auto reported = listenerEvents.values().size();
+        cancelAll();
+        if (hadListener) {
+            listenerEvents.waitFor(reported + 1);
+        }
+        listenerEvents.clear();
+    }
+
     // Starts a listener and returns its port once it reports ready.
     std::uint16_t listen(const TcpListenerParameters& parameters) {
         listener = transport.makeListener(parameters);
@@ -156,15 +169,7 @@ TEST_F(AsioTcpTransportTest, AcceptedSocketsCarryTheKeepaliveOptionsNoDelayAndCl
         {std::nullopt, 0, 0, 0, 0},
     };
     for (const auto& c : cases) {
-        // The previous listener reports its cancellation later, on the queue;
-        // wait for it, or it would pass for the next listener's first report.
-        const bool hadListener = listener != nullptr;
-        const auto reported = listenerEvents.values().size();
-        cancelAll();
-        if (hadListener) {
-            listenerEvents.waitFor(reported + 1);
-        }
-        listenerEvents.clear();
+        startAfresh();
         const auto before = accepted.values().size();
         const auto port = listen({c.keepalive, true, std::nullopt});
         LoopbackClient client("127.0.0.1", port);
@@ -273,8 +278,9 @@ TEST_F(AsioTcpTransportTest, EndOfStreamSetsTheCompletionFlag) {
     // With a minimum above what arrives, the bytes and the end come together.
     for (const Case c : {Case{1}, Case{10}}) {
         SCOPED_TRACE(c.minimum);
-        cancelAll();
-        listenerEvents.clear();
+        // Regression: the first listener's late cancellation passed for the second's
+        // first report.
+        startAfresh();
         received.clear();
         const auto before = accepted.values().size();
         const auto port = listen(iPadParameters());
