@@ -1,7 +1,7 @@
 #include "app/ConnectedIPadsQuery.h"
 
-#include "protocol/TessaroBridgeConstants.h"
 #include "protocol/TessaroBridgeFrameCodec.h"
+#include "protocol/TessaroBridgeFrameDecoder.h"
 #include "protocol/TessaroBridgeMessage.h"
 #include "server/BridgeServer.h"
 #include "support/Uuid.h"
@@ -71,19 +71,23 @@ bool sendAll(int descriptor, const std::vector<std::uint8_t>& bytes, Clock::time
     return true;
 }
 
-bool receiveExactly(int descriptor, std::uint8_t* into, std::size_t count,
-                    Clock::time_point deadline) {
-    std::size_t received = 0;
-    while (received < count) {
-        const ssize_t read = ::recv(descriptor, into + received, count - received, 0);
+// The first message the bridge sends back, cut from the stream by the decoder
+// that the sessions use.
+std::optional<TessaroBridgeMessage> receiveMessage(int descriptor, Clock::time_point deadline) {
+    TessaroBridgeFrameDecoder decoder;
+    std::uint8_t chunk[4096];
+    for (;;) {
+        const ssize_t read = ::recv(descriptor, chunk, sizeof chunk, 0);
         if (read > 0) {
-            received += static_cast<std::size_t>(read);
+            auto messages = decoder.append({chunk, static_cast<std::size_t>(read)});
+            if (!messages.empty()) {
+                return std::move(messages.front());
+            }
         } else if (read == 0 || (errno != EAGAIN && errno != EINTR) ||
                    !waitFor(descriptor, POLLIN, deadline)) {
-            return false;
+            return std::nullopt;
         }
     }
-    return true;
 }
 
 } // namespace
@@ -111,23 +115,15 @@ queryConnectedIPads(std::chrono::milliseconds limit) {
     }
     const TessaroBridgeAgentRequest request{Uuid::random(), std::nullopt,
                                             TessaroBridgeAgentOperation::devices, std::nullopt};
-    std::uint8_t header[4];
-    if (!sendAll(socket.descriptor(), encodeFrame(request), deadline) ||
-        !receiveExactly(socket.descriptor(), header, sizeof header, deadline)) {
-        return std::nullopt;
-    }
-    const std::size_t length = (std::size_t{header[0]} << 24) | (std::size_t{header[1]} << 16) |
-                               (std::size_t{header[2]} << 8) | std::size_t{header[3]};
-    if (length == 0 || length > maximumFrameBytes) {
-        return std::nullopt;
-    }
-    std::vector<std::uint8_t> payload(length);
-    if (!receiveExactly(socket.descriptor(), payload.data(), length, deadline)) {
-        return std::nullopt;
-    }
     try {
-        const TessaroBridgeMessage answer = decodeMessage(payload);
-        const auto* response = answer.bodyIf<TessaroBridgeAgentResponse>();
+        if (!sendAll(socket.descriptor(), encodeFrame(request), deadline)) {
+            return std::nullopt;
+        }
+        const auto answer = receiveMessage(socket.descriptor(), deadline);
+        if (!answer) {
+            return std::nullopt;
+        }
+        const auto* response = answer->bodyIf<TessaroBridgeAgentResponse>();
         if (response == nullptr || response->requestID != request.requestID ||
             response->status != TessaroBridgeAgentResponseStatus::accepted || !response->payload) {
             return std::nullopt;

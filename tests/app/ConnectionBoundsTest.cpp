@@ -3,7 +3,6 @@
 // tablet that delays its acknowledgements, and an iPad that stops reading while
 // agents wait on it. Prints the figures.
 
-#include "LaunchedBridge.h"
 #include "OscAddressTally.h"
 #include "RealBridge.h"
 #include "support/TemporaryFolder.h"
@@ -97,18 +96,19 @@ TEST_P(DescriptorLimit, NewIPadIsServedBesideMoreIdleConnectionsThanDescriptors)
     const rlim_t hard = GetParam().hard;
     testing::TemporaryFolder folder;
     testing::OscAddressTally osc;
-    LaunchedBridge bridge(folder.path(), osc.port(),
-                          {"/usr/bin/prlimit", "--nofile=1024:" + std::to_string(hard), "--"});
-    ASSERT_TRUE(bridge.port()) << bridge.process().errorOutput();
+    RealBridge bridge(folder.path(), osc.port());
+    const auto port =
+        bridge.start({}, {"/usr/bin/prlimit", "--nofile=1024:" + std::to_string(hard), "--"});
+    ASSERT_TRUE(port) << bridge.process().errorOutput();
     EXPECT_EQ(bridge.softDescriptorLimit(), hard) << "raised to the hard limit";
     const std::size_t idleDescriptors = bridge.openDescriptors();
 
     std::vector<int> idle;
     for (int index = 0; index < idleConnections; ++index) {
-        idle.push_back(connectTo(*bridge.port()));
+        idle.push_back(connectTo(*port));
         ASSERT_GE(idle.back(), 0) << "connection " << index;
     }
-    auto iPad = connectIPad(*bridge.port());
+    auto iPad = connectIPad(*port);
     ASSERT_NE(iPad, nullptr) << "the new iPad got no hello";
     ASSERT_TRUE(iPad->send(oscCommandJson(Uuid::random().text(), "/limits/served")));
     const auto answer = iPad->receive();
@@ -173,9 +173,10 @@ TEST(DelayedAcknowledgements, SecondAnswerOfAPairInOneSegmentFollowsTheFirstAtOn
     }
     testing::TemporaryFolder folder;
     testing::OscAddressTally osc;
-    LaunchedBridge bridge(folder.path(), osc.port());
-    ASSERT_TRUE(bridge.port()) << bridge.process().errorOutput();
-    auto iPad = connectIPad(*bridge.port());
+    RealBridge bridge(folder.path(), osc.port());
+    const auto port = bridge.start();
+    ASSERT_TRUE(port) << bridge.process().errorOutput();
+    auto iPad = connectIPad(*port);
     ASSERT_NE(iPad, nullptr);
     const int on = 1;
     ::setsockopt(iPad->descriptor(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -272,8 +273,9 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
     }
     testing::TemporaryFolder folder;
     testing::OscAddressTally osc;
-    LaunchedBridge bridge(folder.path(), osc.port());
-    ASSERT_TRUE(bridge.port()) << bridge.process().errorOutput();
+    RealBridge bridge(folder.path(), osc.port());
+    const auto port = bridge.start();
+    ASSERT_TRUE(port) << bridge.process().errorOutput();
 
     // A small window and small segments: the bridge's socket buffers take only
     // about 100 kB for this iPad before its sends stall.
@@ -284,7 +286,7 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
     ::setsockopt(iPad, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(*bridge.port());
+    address.sin_port = htons(*port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ASSERT_EQ(::connect(iPad, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     timeval timeout{5, 0};
@@ -296,7 +298,7 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
     ASSERT_EQ(::send(iPad, frame(hello).data(), frame(hello).size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(frame(hello).size()));
     std::this_thread::sleep_for(200ms); // the hello is handled before the first agent asks
-    const std::size_t memoryBefore = bridge.residentMemory();
+    const std::size_t memoryBefore = bridge.memory("VmRSS");
 
     // Requests of about 63 kB fill what the sockets take (here about two of
     // them; five leave room for kernels that take more), and from then on
@@ -338,7 +340,7 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
         ASSERT_TRUE(agents.back()->connected());
         ASSERT_TRUE(agents.back()->send(agentRequestJson("library", 0)));
     }
-    const std::size_t memoryStalled = bridge.residentMemory();
+    const std::size_t memoryStalled = bridge.memory("VmRSS");
 
     std::vector<std::optional<AgentAnswer>> answers;
     collectAnswers(agents, answers, Clock::now() + 300ms);

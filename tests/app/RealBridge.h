@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -25,13 +26,16 @@ public:
             folder_ / "config" / "TessaroBridge" / "preferences.json", oscPort);
     }
 
-    // Starts the program; the iPad port once it reports ready, or nothing.
-    std::optional<std::uint16_t> start(std::map<std::string, std::string> environment = {}) {
+    // Starts the program, through `launcher` when given (a program that execs the
+    // rest, such as prlimit); the iPad port once it reports ready, or nothing.
+    std::optional<std::uint16_t> start(std::map<std::string, std::string> environment = {},
+                                       std::vector<std::string> launcher = {}) {
         environment["XDG_DATA_HOME"] = (folder_ / "data").string();
         environment["XDG_CONFIG_HOME"] = (folder_ / "config").string();
-        process_ = std::make_unique<BridgeProcess>(
-            VARNELLO_BRIDGE_BINARY, std::vector<std::string>{"--headless", "--midi=jack"},
-            environment);
+        launcher.push_back(VARNELLO_BRIDGE_BINARY);
+        std::vector<std::string> arguments(launcher.begin() + 1, launcher.end());
+        arguments.insert(arguments.end(), {"--headless", "--midi=jack"});
+        process_ = std::make_unique<BridgeProcess>(launcher.front(), arguments, environment);
         static const std::regex ready(R"(Server status: Beschikbaar via wifi \(TCP (\d+)\))");
         const auto line = process_->awaitLine("Beschikbaar via wifi", std::chrono::seconds(30));
         std::smatch match;
@@ -53,6 +57,27 @@ public:
         while (std::getline(status, line)) {
             if (line.rfind(field + ":", 0) == 0) {
                 return std::stoull(line.substr(field.size() + 1)) * 1024;
+            }
+        }
+        return 0;
+    }
+
+    std::size_t openDescriptors() const {
+        const auto folder = "/proc/" + std::to_string(process_->pid()) + "/fd";
+        std::error_code error;
+        return static_cast<std::size_t>(
+            std::distance(std::filesystem::directory_iterator(folder, error),
+                          std::filesystem::directory_iterator()));
+    }
+
+    // The soft limit on open files, from /proc/<pid>/limits.
+    std::uint64_t softDescriptorLimit() const {
+        std::ifstream limits("/proc/" + std::to_string(process_->pid()) + "/limits");
+        const std::string name = "Max open files";
+        std::string line;
+        while (std::getline(limits, line)) {
+            if (line.rfind(name, 0) == 0) {
+                return std::stoull(line.substr(name.size()));
             }
         }
         return 0;
