@@ -232,7 +232,9 @@ private:
 };
 
 TEST(JackMIDISourceServerLossTest, SendsFailOnceTheServerIsGone) {
-    const std::string serverName = "varnello-test-" + std::to_string(getpid());
+    // A fixed name: JACK frees a name's place only when a server of that name starts
+    // again or ends cleanly, so a name per run fills its table after a few kills.
+    const std::string serverName = "varnello-server-loss-test";
     const DefaultJackServer server(serverName);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -258,6 +260,16 @@ TEST(JackMIDISourceServerLossTest, SendsFailOnceTheServerIsGone) {
         }
         GTEST_SKIP() << "no jackd here";
     }
+    // Stopped by its pid however the test ends, and only once: a reaped pid may
+    // belong to another process soon after.
+    struct Server {
+        pid_t pid;
+        void stop() {
+            testing::stopChild(pid, 10s);
+            pid = -1;
+        }
+        ~Server() { stop(); }
+    } jackServer{jackd};
 
     // The server takes a moment to answer; creation is the only way to ask.
     std::unique_ptr<VirtualMIDISource> source;
@@ -273,7 +285,7 @@ TEST(JackMIDISourceServerLossTest, SendsFailOnceTheServerIsGone) {
     if (source) {
         source->send(noteOn);
     }
-    testing::stopChild(jackd, 10s);
+    jackServer.stop();
     ASSERT_TRUE(source) << "the test's own jackd never answered";
 
     std::optional<std::string> failure;
