@@ -80,6 +80,19 @@ protected:
     const std::string trayShot = VARNELLO_TRAY_SHOT;
 };
 
+// The titles of a running bridge's entries, its state line read as "ready".
+const std::vector<std::string> runningBridgeTitles{"Varnello Bridge",
+                                                   "ready",
+                                                   "0 iPads connected",
+                                                   "---",
+                                                   "MIDI port: Varnello Bridge",
+                                                   "OSC to 127.0.0.1:9000",
+                                                   "OSC-instellingen\u2026",
+                                                   "---",
+                                                   "Kopieer Bridge-ID",
+                                                   "---",
+                                                   "Stop Varnello Bridge"};
+
 TEST_F(TrayShotTest, RunningBridgeShowsItsFullMenu) {
     if (std::getenv("VARNELLO_TEST_JACK") == nullptr) {
         GTEST_SKIP() << "needs a JACK server (scripts/with-test-services.sh)";
@@ -94,11 +107,7 @@ TEST_F(TrayShotTest, RunningBridgeShowsItsFullMenu) {
     EXPECT_TRUE(std::regex_match(shown[1], std::regex(R"(Beschikbaar via wifi \(TCP \d+\))")))
         << shown[1];
     shown[1] = "ready";
-    EXPECT_EQ(shown,
-              (std::vector<std::string>{"Varnello Bridge", "ready", "0 iPads connected", "---",
-                                        "MIDI port: Varnello Bridge", "OSC to 127.0.0.1:9000",
-                                        "OSC-instellingen\u2026", "---", "Kopieer Bridge-ID", "---",
-                                        "Stop Varnello Bridge"}));
+    EXPECT_EQ(shown, runningBridgeTitles);
     EXPECT_EQ(menu[5]["check"], "on");
     EXPECT_EQ(menu[5]["enabled"], true);
     EXPECT_EQ(menu[6]["shortcut"], "Ctrl+,");
@@ -144,11 +153,7 @@ TEST_F(TrayShotTest, WithoutATrayTheRunningBridgeShowsItsWindow) {
     EXPECT_TRUE(std::regex_match(shown[1], std::regex(R"(Beschikbaar via wifi \(TCP \d+\))")))
         << shown[1];
     shown[1] = "ready";
-    EXPECT_EQ(shown,
-              (std::vector<std::string>{"Varnello Bridge", "ready", "0 iPads connected", "---",
-                                        "MIDI port: Varnello Bridge", "OSC to 127.0.0.1:9000",
-                                        "OSC-instellingen\u2026", "---", "Kopieer Bridge-ID", "---",
-                                        "Stop Varnello Bridge"}));
+    EXPECT_EQ(shown, runningBridgeTitles);
     EXPECT_EQ(window[5]["check"], "on");
     EXPECT_EQ(window[10]["shortcut"], "Ctrl+Q");
 }
