@@ -20,10 +20,10 @@ AsioBridgeServerHost::~AsioBridgeServerHost() {
 
 std::shared_ptr<BridgeServer>
 AsioBridgeServerHost::makeServer(const BridgeIdentity& identity,
-                                 BridgeCommandHandler commandHandler) {
+                                 std::weak_ptr<BridgeCommandIntake> commands) {
     assert(mainThread_.isCurrent());
     return std::make_shared<BridgeServer>(
-        identity, std::move(commandHandler),
+        identity, std::move(commands),
         BridgeServerEnvironment{mainThread_, *queue_, *transport_,
                                 std::make_unique<BonjourPublisher>(mainThread_, logSink_)});
 }

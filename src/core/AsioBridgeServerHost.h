@@ -27,7 +27,7 @@ public:
     AsioBridgeServerHost& operator=(const AsioBridgeServerHost&) = delete;
 
     std::shared_ptr<BridgeServer> makeServer(const BridgeIdentity& identity,
-                                             BridgeCommandHandler commandHandler) override;
+                                             std::weak_ptr<BridgeCommandIntake> commands) override;
     Executor& queue() noexcept override { return *queue_; }
     bool finish(std::chrono::milliseconds grace) override;
 

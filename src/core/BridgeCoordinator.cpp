@@ -59,8 +59,8 @@ BridgeCoordinator::BridgeCoordinator(std::shared_ptr<BridgePreferences> preferen
     auto midiSource = std::make_unique<VirtualMIDISource>(environment.makeMIDISystem(),
                                                           midiUniqueID(identity_.id));
     auto ledger = environment.makeLedger();
-    processor_ = std::make_shared<BridgeCommandProcessor>(preferences_, std::move(oscForwarder),
-                                                          std::move(midiSource), std::move(ledger));
+    road_ = std::make_shared<BridgeCommandRoad>(preferences_, std::move(oscForwarder),
+                                                std::move(midiSource), std::move(ledger));
 }
 
 BridgeCoordinator::~BridgeCoordinator() {
@@ -83,7 +83,7 @@ void BridgeCoordinator::observePreferences() {
 void BridgeCoordinator::observeLedgerFill() {
     // Runs on the server queue: the coordinator is looked up only on the main thread,
     // so that it is never released on the queue.
-    processor_->onLedgerFillChange = [weak = weak_from_this(), &main = mainExecutor_] {
+    road_->onLedgerFillChange = [weak = weak_from_this(), &main = mainExecutor_] {
         main.post([weak] {
             if (auto self = weak.lock()) {
                 self->publishSnapshot();
@@ -97,14 +97,15 @@ BridgeServer& BridgeCoordinator::server() {
     if (!server_) {
         if (!serverHost_) {
             serverHost_ = makeServerHost_();
+            road_->runOn(serverHost_->queue());
             // Sends run on the server queue, so a lost MIDI client is reopened there too.
-            processor_->midiSource().reopenOn(
+            road_->midiSource().reopenOn(
                 serverHost_->queue(),
                 [logger = logger_](MIDIConnectionState state, MIDIStatus status) {
                     logMIDIConnection(logger, state, status);
                 });
         }
-        server_ = serverHost_->makeServer(identity_, commandHandler());
+        server_ = serverHost_->makeServer(identity_, road_);
     }
     return *server_;
 }
@@ -135,7 +136,7 @@ void BridgeCoordinator::start() {
 
 bool BridgeCoordinator::finishServer(std::chrono::milliseconds grace) {
     assertOnMainThread();
-    processor_->midiSource().stopReopening();
+    road_->midiSource().stopReopening();
     if (server_) {
         if (serviceNotifier_) {
             serviceNotifier_->stopping();
@@ -178,22 +179,12 @@ void BridgeCoordinator::tellServiceManager() {
 
 TessaroBridgeAcknowledgement
 BridgeCoordinator::handleCommand(const TessaroBridgeCommand& command) noexcept {
-    return processor_->handle(command);
+    return road_->carry(std::span(&command, 1)).front();
 }
 
-BridgeCommandHandler BridgeCoordinator::commandHandler() const {
-    return [weak = std::weak_ptr<BridgeCommandProcessor>(processor_)](
-               std::span<const TessaroBridgeCommand> commands) {
-        if (auto processor = weak.lock()) {
-            return processor->handleAll(commands);
-        }
-        std::vector<TessaroBridgeAcknowledgement> answers;
-        answers.reserve(commands.size());
-        for (const TessaroBridgeCommand& command : commands) {
-            answers.push_back(BridgeCommandProcessor::unavailable(command.id));
-        }
-        return answers;
-    };
+std::vector<TessaroBridgeAcknowledgement>
+BridgeCoordinator::handleCommands(std::span<const TessaroBridgeCommand> commands) noexcept {
+    return road_->carry(commands);
 }
 
 void BridgeCoordinator::publishSnapshot() {
@@ -211,12 +202,9 @@ void BridgeCoordinator::publishSnapshot() {
 }
 
 BridgeRuntimeSnapshot BridgeCoordinator::snapshot() const {
-    return BridgeRuntimeSnapshot{identity_,
-                                 serverState_,
-                                 connectedClientCount_,
-                                 preferences_->oscConfiguration(),
-                                 startupError_,
-                                 processor_->ledgerFill()};
+    return BridgeRuntimeSnapshot{
+        identity_,     serverState_,       connectedClientCount_, preferences_->oscConfiguration(),
+        startupError_, road_->ledgerFill()};
 }
 
 void BridgeCoordinator::assertOnMainThread() const noexcept {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/BridgeCommandProcessor.h"
+#include "core/BridgeCommandRoad.h"
 #include "core/BridgeCoordinatorEnvironment.h"
 #include "core/BridgeIdentity.h"
 #include "core/BridgePreferences.h"
@@ -8,7 +8,6 @@
 #include "core/BridgeServerHost.h"
 #include "protocol/TessaroBridgeAcknowledgement.h"
 #include "protocol/TessaroBridgeCommand.h"
-#include "server/BridgeCommandQueue.h"
 #include "server/BridgeServer.h"
 #include "server/BridgeServerState.h"
 #include "support/Executor.h"
@@ -19,21 +18,25 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace varnello {
 
 // The one owner of every working part of the bridge: identity, preferences,
 // MIDI source, OSC forwarder, command ledger and, from its first use, the
-// server. It answers every command of every iPad (handleCommand), turns what
-// the user interface shows into snapshots, and tells the service manager when
+// server. Every command of every iPad goes its road (BridgeCommandRoad, which
+// the server hands commands to directly); it turns what the user interface
+// shows into snapshots, and tells the service manager when
 // the bridge is ready, what its server is doing and when it stops.
 //
 // Must be owned by the std::shared_ptr that create returns. Creation, start,
 // the accessors, finishServer and destruction belong to the main thread (the
 // thread of `mainExecutor`); snapshots are delivered there only. handleCommand
-// runs on the server queue; publishSnapshot may be called from any thread.
+// and handleCommands run on the server queue once the server exists (before,
+// on the main thread); publishSnapshot may be called from any thread.
 class BridgeCoordinator : public std::enable_shared_from_this<BridgeCoordinator> {
 public:
     using SnapshotHandler = std::function<void(const BridgeRuntimeSnapshot& snapshot)>;
@@ -65,7 +68,7 @@ public:
     // and kept in the snapshot (startupError and a failed state), and never retried.
     void start();
 
-    // Created with the identity and the command handler on first access; throws
+    // Created with the identity and the command road on first access; throws
     // when the server's surroundings cannot be created.
     BridgeServer& server();
 
@@ -77,13 +80,14 @@ public:
     // coordinator.
     bool finishServer(std::chrono::milliseconds grace);
 
-    // Server queue. Never throws: each failure is a rejected acknowledgement.
+    // The command's road, answered within the call: after the commands already
+    // waiting, as the iPads' commands go. Never throws: each failure is a
+    // rejected acknowledgement.
     TessaroBridgeAcknowledgement handleCommand(const TessaroBridgeCommand& command) noexcept;
-
-    // The handler the server runs each batch of commands through. It holds the
-    // command path weakly; once the coordinator is gone it answers each command
-    // rejected, "The Bridge is no longer available.".
-    BridgeCommandHandler commandHandler() const;
+    // Commands that arrive together, carried as one batch: one acknowledgement
+    // each, in their order.
+    std::vector<TessaroBridgeAcknowledgement>
+    handleCommands(std::span<const TessaroBridgeCommand> commands) noexcept;
 
     // Delivers a fresh snapshot to onSnapshotChange on the main thread, now when
     // called there, otherwise later. Any thread.
@@ -96,11 +100,9 @@ public:
     const std::optional<std::string>& startupError() const noexcept { return startupError_; }
     BridgePreferences& preferences() const noexcept { return *preferences_; }
     // Any thread.
-    LedgerFill ledgerFill() const noexcept { return processor_->ledgerFill(); }
+    LedgerFill ledgerFill() const noexcept { return road_->ledgerFill(); }
     // The MIDI system the source was published on ("alsa", "jack"). Any thread.
-    std::string_view midiSystemName() const noexcept {
-        return processor_->midiSource().systemName();
-    }
+    std::string_view midiSystemName() const noexcept { return road_->midiSource().systemName(); }
 
 private:
     BridgeCoordinator(std::shared_ptr<BridgePreferences> preferences, Executor& mainExecutor,
@@ -122,9 +124,9 @@ private:
     std::optional<std::uint16_t> iPadPort_;
     BridgeIdentity identity_;
     std::shared_ptr<BridgePreferences> preferences_;
-    // Shared with the command handler, which holds it weakly: commands never
-    // keep the coordinator, or its server, alive.
-    std::shared_ptr<BridgeCommandProcessor> processor_;
+    // Held weakly by the server, so that its sessions never keep the outputs and
+    // the ledger alive. Declared before the server, so that it outlives it.
+    std::shared_ptr<BridgeCommandRoad> road_;
     BridgeServerState serverState_ = BridgeServerState::stopped();
     std::int64_t connectedClientCount_ = 0;
     std::optional<std::string> startupError_;

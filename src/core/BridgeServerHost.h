@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/BridgeIdentity.h"
-#include "server/BridgeCommandQueue.h"
+#include "server/BridgeCommandIntake.h"
 #include "server/BridgeServer.h"
 #include "support/Executor.h"
 
@@ -17,8 +17,8 @@ class BridgeServerHost {
 public:
     virtual ~BridgeServerHost() = default;
 
-    virtual std::shared_ptr<BridgeServer> makeServer(const BridgeIdentity& identity,
-                                                     BridgeCommandHandler commandHandler) = 0;
+    virtual std::shared_ptr<BridgeServer>
+    makeServer(const BridgeIdentity& identity, std::weak_ptr<BridgeCommandIntake> commands) = 0;
 
     // The server queue, where commands run; until finish.
     virtual Executor& queue() noexcept = 0;

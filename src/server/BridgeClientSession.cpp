@@ -11,9 +11,9 @@ namespace varnello {
 BridgeClientSession::BridgeClientSession(Executor& queue, Uuid id,
                                          std::shared_ptr<TcpConnection> connection,
                                          TessaroBridgeHello bridgeHello,
-                                         BridgeCommandSubmitter submitCommand)
+                                         std::weak_ptr<BridgeCommandIntake> commands)
     : queue_(queue), id_(id), connection_(std::move(connection)),
-      bridgeHello_(std::move(bridgeHello)), submitCommand_(std::move(submitCommand)) {}
+      bridgeHello_(std::move(bridgeHello)), commands_(std::move(commands)) {}
 
 void BridgeClientSession::start() {
     assert(queue_.isCurrent());
@@ -200,11 +200,20 @@ void BridgeClientSession::handleMessage(const TessaroBridgeMessage& message) {
         }
         awaitingAcknowledgement_ = true;
         std::weak_ptr<BridgeClientSession> weak = weak_from_this();
-        submitCommand_(command, [weak](const TessaroBridgeAcknowledgement& acknowledgement) {
+        auto completion = [weak](const TessaroBridgeAcknowledgement& acknowledgement) {
             if (auto self = weak.lock()) {
                 self->handleAcknowledgement(acknowledgement);
             }
-        });
+        };
+        if (auto commands = commands_.lock()) {
+            commands->submit(command, std::move(completion));
+        } else {
+            queue_.post(
+                [completion = std::move(completion),
+                 answer = TessaroBridgeAcknowledgement{
+                     command.id, TessaroBridgeAckStatus::rejected,
+                     std::string(BridgeCommandIntake::unavailableDetail)}] { completion(answer); });
+        }
         return;
     }
     case TessaroBridgeMessage::MessageType::acknowledgement:

@@ -6,6 +6,7 @@
 #include "protocol/TessaroBridgeFrameDecoder.h"
 #include "protocol/TessaroBridgeHello.h"
 #include "protocol/TessaroBridgeMessage.h"
+#include "server/BridgeCommandIntake.h"
 #include "server/TcpConnection.h"
 #include "support/Executor.h"
 #include "support/Uuid.h"
@@ -19,13 +20,6 @@
 #include <vector>
 
 namespace varnello {
-
-// Hands a command on for execution. The completion runs in a later turn of the
-// server queue with the command's acknowledgement, never within the call, and
-// never at all once the bridge is gone.
-using BridgeCommandSubmitter = std::function<void(
-    const TessaroBridgeCommand& command,
-    std::function<void(const TessaroBridgeAcknowledgement& acknowledgement)> completion)>;
 
 // One iPad connection: sends the bridge's hello first, requires the iPad's
 // hello, answers each command with the acknowledgement its execution gave, and
@@ -56,7 +50,8 @@ public:
     static constexpr const char* helloRequiredDetail = "Send a valid Varnello hello first.";
 
     BridgeClientSession(Executor& queue, Uuid id, std::shared_ptr<TcpConnection> connection,
-                        TessaroBridgeHello bridgeHello, BridgeCommandSubmitter submitCommand);
+                        TessaroBridgeHello bridgeHello,
+                        std::weak_ptr<BridgeCommandIntake> commands);
 
     // Set before start.
     FinishedHandler onFinished;
@@ -141,7 +136,9 @@ private:
     Uuid id_;
     std::shared_ptr<TcpConnection> connection_;
     TessaroBridgeHello bridgeHello_;
-    BridgeCommandSubmitter submitCommand_;
+    // Held weakly: once it is gone, commands are answered that the bridge is
+    // no longer available.
+    std::weak_ptr<BridgeCommandIntake> commands_;
     TessaroBridgeFrameDecoder decoder_;
     bool didFinish_ = false;
     std::optional<TessaroBridgeHello> tessaroHello_;

@@ -22,10 +22,9 @@ std::string describe(const std::optional<TransportError>& error) {
 
 } // namespace
 
-BridgeServer::BridgeServer(BridgeIdentity identity, BridgeCommandHandler commandHandler,
+BridgeServer::BridgeServer(BridgeIdentity identity, std::weak_ptr<BridgeCommandIntake> commands,
                            BridgeServerEnvironment environment)
-    : identity_(std::move(identity)), commandQueue_(std::make_shared<BridgeCommandQueue>(
-                                          environment.serverQueue, std::move(commandHandler))),
+    : identity_(std::move(identity)), commands_(std::move(commands)),
       mainExecutor_(environment.mainExecutor), queue_(environment.serverQueue),
       transport_(environment.transport), bonjourPublisher_(std::move(environment.bonjourPublisher)),
       limits_(ConnectionLimits::forDescriptorLimit(descriptorLimit())),
@@ -40,8 +39,7 @@ BridgeServer::~BridgeServer() {
     // Whatever is still open belongs to the server queue; the sessions'
     // callbacks find the server gone and do nothing.
     auto closeAll = [sessions = std::move(sessions_), controls = std::move(agentControlSessions_),
-                     listener = listener_, agentListener = agentControlListener_,
-                     commands = std::move(commandQueue_)] {
+                     listener = listener_, agentListener = agentControlListener_] {
         for (const auto& session : sessions) {
             session->close();
         }
@@ -190,13 +188,7 @@ void BridgeServer::acceptClientConnection(std::shared_ptr<TcpConnection> connect
         return;
     }
     auto session = std::make_shared<BridgeClientSession>(
-        queue_, Uuid::random(), std::move(connection), std::move(*hello),
-        [commands = std::weak_ptr<BridgeCommandQueue>(commandQueue_)](
-            const TessaroBridgeCommand& command, BridgeCommandQueue::Completion completion) {
-            if (auto queue = commands.lock()) {
-                queue->submit(command, std::move(completion));
-            }
-        });
+        queue_, Uuid::random(), std::move(connection), std::move(*hello), commands_);
     std::weak_ptr<BridgeServer> weak = weak_from_this();
     session->onFinished = [weak](const Uuid& id) {
         if (auto self = weak.lock()) {

@@ -7,7 +7,7 @@
 #include "server/BonjourPublisher.h"
 #include "server/BridgeAgentControlSession.h"
 #include "server/BridgeClientSession.h"
-#include "server/BridgeCommandQueue.h"
+#include "server/BridgeCommandIntake.h"
 #include "server/BridgeServerState.h"
 #include "server/ConnectionLimits.h"
 #include "server/TcpConnection.h"
@@ -55,7 +55,7 @@ public:
 
     static constexpr std::uint16_t agentControlPort = 54884;
 
-    BridgeServer(BridgeIdentity identity, BridgeCommandHandler commandHandler,
+    BridgeServer(BridgeIdentity identity, std::weak_ptr<BridgeCommandIntake> commands,
                  BridgeServerEnvironment environment);
     ~BridgeServer();
 
@@ -104,8 +104,8 @@ private:
     void withdrawOnMain();
 
     BridgeIdentity identity_;
-    // Every session's commands go through it, held weakly by the sessions.
-    std::shared_ptr<BridgeCommandQueue> commandQueue_;
+    // Where every session hands its commands; owned above the server.
+    std::weak_ptr<BridgeCommandIntake> commands_;
     Executor& mainExecutor_;
     Executor& queue_;
     TcpTransport& transport_;

@@ -325,7 +325,7 @@ void sendCommands(BridgeCoordinator& coordinator, ManualExecutor& mainExecutor, 
         commands.push_back(
             TessaroBridgeCommand{Uuid::random(), TessaroBridgePayload::midi({0x90, 60, 100})});
     }
-    coordinator.commandHandler()(commands);
+    coordinator.handleCommands(commands);
     mainExecutor.runDue();
 }
 

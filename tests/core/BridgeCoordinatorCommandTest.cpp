@@ -1,6 +1,5 @@
 #include "../outputs/UdpReceiver.h"
 #include "BridgeCoordinatorTestSupport.h"
-#include "core/BridgeCommandProcessor.h"
 #include "ledger/LedgerFile.h"
 #include "support/PrefixCharacters.h"
 
@@ -248,7 +247,7 @@ TEST(CommandDetail, RejectionDetailsAreCutToWholeCharacters) {
     };
     const Uuid id = Uuid::random();
     for (const auto& c : cases) {
-        EXPECT_EQ(BridgeCommandProcessor::rejected(id, c.text),
+        EXPECT_EQ(BridgeCommandRoad::rejected(id, c.text),
                   (TessaroBridgeAcknowledgement{id, TessaroBridgeAckStatus::rejected, c.expected}));
     }
 }
@@ -274,7 +273,7 @@ TEST_F(CommandTest, BatchRunsInOrderAfterAllOfItIsReservedOnDiskAndAnswersAsOneA
     midi->duringEmit = [&] {
         onDiskAtEachEmission.push_back(entriesOnDisk(ledgerFile(), limits.maximumEntries));
     };
-    const auto answers = coordinator->commandHandler()(batch);
+    const auto answers = coordinator->handleCommands(batch);
     EXPECT_EQ(answers, (std::vector{accepted(first.id),
                                     rejected(broken.id,
                                              "The MIDI message requires 3 bytes, but contains 2."),
@@ -306,7 +305,7 @@ TEST_F(CommandTest, RepeatInABatchWhoseFirstCouldNotBeReservedRunsNeither) {
     ASSERT_EQ(coordinator->handleCommand(earlier), accepted(earlier.id));
     blockFile(ledgerFile().parent_path() / "command-ledger.tombstones-v1.bin");
     const auto command = midiCommand();
-    EXPECT_EQ(coordinator->commandHandler()(std::vector{command, command}),
+    EXPECT_EQ(coordinator->handleCommands(std::vector{command, command}),
               (std::vector{rejected(command.id, cannotSave), rejected(command.id, cannotSave)}));
     EXPECT_EQ(midi->packets.size(), 1u);
 }
@@ -322,7 +321,7 @@ TEST_F(CommandTest, BatchLargerThanTheLedgerWindowRunsInWindowSizedParts) {
         expected.push_back(accepted(batch.back().id));
         expectedPackets.push_back({0x90, note, 1});
     }
-    EXPECT_EQ(coordinator->commandHandler()(batch), expected);
+    EXPECT_EQ(coordinator->handleCommands(batch), expected);
     EXPECT_EQ(midi->packets, expectedPackets);
     EXPECT_EQ(coordinator->handleCommand(batch[4]), duplicate(batch[4].id));
     EXPECT_EQ(coordinator->handleCommand(batch[0]), rejected(batch[0].id, uncertain));
@@ -337,26 +336,13 @@ TEST_F(CommandTest, BatchWhoseOutcomesCannotBeSavedIsRejectedWithTheLedgerText) 
             blockFile(ledgerFile());
         }
     };
-    EXPECT_EQ(coordinator->commandHandler()(std::vector{first, second}),
+    EXPECT_EQ(coordinator->handleCommands(std::vector{first, second}),
               (std::vector{rejected(first.id, cannotSave), rejected(second.id, cannotSave)}));
     EXPECT_EQ(midi->packets.size(), 2U);
     midi->duringEmit = nullptr;
     EXPECT_EQ(coordinator->handleCommand(first), rejected(first.id, uncertain));
     EXPECT_EQ(coordinator->handleCommand(second), rejected(second.id, uncertain));
     EXPECT_EQ(midi->packets.size(), 2U);
-}
-
-TEST_F(CommandTest, HandlerOutlivingTheCoordinatorAnswersUnavailable) {
-    auto coordinator = makeCoordinator();
-    const auto handler = coordinator->commandHandler();
-    const std::vector<TessaroBridgeCommand> first{midiCommand()};
-    EXPECT_EQ(handler(first), (std::vector{accepted(first[0].id)}));
-    coordinator.reset();
-    const std::vector<TessaroBridgeCommand> later{midiCommand(), midiCommand()};
-    const std::string gone = "The Bridge is no longer available.";
-    EXPECT_EQ(handler(later),
-              (std::vector{rejected(later[0].id, gone), rejected(later[1].id, gone)}));
-    EXPECT_EQ(midi->packets.size(), 1u);
 }
 
 } // namespace

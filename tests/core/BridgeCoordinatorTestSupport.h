@@ -103,9 +103,9 @@ public:
         : main_(main), finishCount_(finishCount), transport(main) {}
 
     std::shared_ptr<BridgeServer> makeServer(const BridgeIdentity& identity,
-                                             BridgeCommandHandler commandHandler) override {
+                                             std::weak_ptr<BridgeCommandIntake> commands) override {
         return std::make_shared<BridgeServer>(
-            identity, std::move(commandHandler),
+            identity, std::move(commands),
             BridgeServerEnvironment{
                 main_, main_, transport,
                 std::make_unique<BonjourPublisher>(

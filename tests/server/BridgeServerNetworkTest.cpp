@@ -3,8 +3,8 @@
 #include "server/AsioServerQueue.h"
 #include "server/AsioTcpTransport.h"
 #include "server/BridgeServer.h"
-#include "server/CommandHandlers.h"
 #include "server/FakeDnsServiceRegistrar.h"
+#include "server/ScriptedCommandIntake.h"
 #include "server/TransportTestSupport.h"
 #include "server/WireHelpers.h"
 #include "support/ManualExecutor.h"
@@ -98,10 +98,7 @@ protected:
 
     std::shared_ptr<BridgeServer> makeServer() {
         auto made = std::make_shared<BridgeServer>(
-            studio, testing::eachCommand([](const TessaroBridgeCommand& command) {
-                return TessaroBridgeAcknowledgement{command.id, TessaroBridgeAckStatus::accepted,
-                                                    "played"};
-            }),
+            studio, commands,
             BridgeServerEnvironment{main, queue, transport,
                                     std::make_unique<BonjourPublisher>(
                                         main, std::make_shared<RecordingLogSink>(),
@@ -136,6 +133,12 @@ protected:
 
     ManualExecutor main;
     AsioServerQueue queue;
+    std::shared_ptr<testing::ScriptedCommandIntake> commands =
+        testing::ScriptedCommandIntake::answeringNextTurn(
+            queue, [](const TessaroBridgeCommand& command) {
+                return TessaroBridgeAcknowledgement{command.id, TessaroBridgeAckStatus::accepted,
+                                                    "played"};
+            });
     AsioTcpTransport transport{queue.context()};
     std::shared_ptr<testing::FakeDnsServiceRegistrar::Log> dns =
         std::make_shared<testing::FakeDnsServiceRegistrar::Log>();

@@ -159,10 +159,10 @@ TEST_F(ServerTest, IPadGetsTheBridgeHelloAndItsCommandsAnswered) {
                            {TessaroBridgeCapability::midi, TessaroBridgeCapability::osc})));
     EXPECT_EQ(sent[1], TessaroBridgeMessage(TessaroBridgeAcknowledgement{
                            uuidOf(requestID), TessaroBridgeAckStatus::accepted, std::nullopt}));
-    EXPECT_EQ(commandsExecuted, 1);
+    EXPECT_EQ(handedOn.size(), 1U);
 }
 
-TEST_F(ServerTest, CommandsOfSeveralIPadsArrivingTogetherRunAsOneBatchInArrivalOrder) {
+TEST_F(ServerTest, CommandsOfSeveralIPadsAreHandedOnInArrivalOrder) {
     startReady();
     std::vector<std::shared_ptr<FakeTcpConnection>> iPads;
     std::vector<std::string> ids;
@@ -175,23 +175,28 @@ TEST_F(ServerTest, CommandsOfSeveralIPadsArrivingTogetherRunAsOneBatchInArrivalO
         iPads[i]->deliver(frameOf(testing::oscCommandJson(ids[i])));
     }
     queue.runDue();
-    ASSERT_EQ(batches.size(), 1U);
-    EXPECT_EQ(batches[0], (std::vector<Uuid>{uuidOf(ids[0]), uuidOf(ids[1]), uuidOf(ids[2])}));
+    EXPECT_EQ(handedOn, (std::vector<Uuid>{uuidOf(ids[0]), uuidOf(ids[1]), uuidOf(ids[2])}));
     for (int i = 0; i < 3; ++i) {
         const auto sent = messagesIn(iPads[i]->sentBytes);
         ASSERT_EQ(sent.size(), 2U);
         EXPECT_EQ(sent[1], TessaroBridgeMessage(TessaroBridgeAcknowledgement{
                                uuidOf(ids[i]), TessaroBridgeAckStatus::accepted, std::nullopt}));
     }
+}
 
-    // The next batch waits a moment for the others, but not beyond the hold.
-    iPads[1]->deliver(frameOf(testing::oscCommandJson(Uuid::random().text())));
+TEST_F(ServerTest, CommandsAreAnsweredUnavailableOnceWhatExecutesThemIsGone) {
+    startReady();
+    auto iPad = connectIPad(testing::tessaroHelloJson("ipad-1", R"(["osc"])"));
+    commands.reset();
+    iPad->deliver(frameOf(testing::oscCommandJson(requestID)));
     queue.runDue();
-    EXPECT_EQ(batches.size(), 1U);
-    queue.advance(BridgeCommandQueue::holdAfterBatch);
-    ASSERT_EQ(batches.size(), 2U);
-    EXPECT_EQ(batches[1].size(), 1U);
-    EXPECT_EQ(messagesIn(iPads[1]->sentBytes).size(), 3U);
+    const auto sent = messagesIn(iPad->sentBytes);
+    ASSERT_EQ(sent.size(), 2U);
+    EXPECT_EQ(sent[1], TessaroBridgeMessage(TessaroBridgeAcknowledgement{
+                           uuidOf(requestID), TessaroBridgeAckStatus::rejected,
+                           "The Bridge is no longer available."}));
+    EXPECT_TRUE(handedOn.empty());
+    EXPECT_EQ(iPad->cancelCount, 0) << "the connection stays open";
 }
 
 TEST_F(ServerTest, ConnectionIsRefusedWhenTheBridgeHelloCannotBeBuilt) {

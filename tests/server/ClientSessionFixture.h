@@ -1,8 +1,8 @@
 #pragma once
 
 #include "server/BridgeClientSession.h"
-#include "server/CommandHandlers.h"
 #include "server/FakeTcpTransport.h"
+#include "server/ScriptedCommandIntake.h"
 #include "server/WireHelpers.h"
 #include "support/ManualExecutor.h"
 
@@ -54,16 +54,8 @@ class ClientSessionTest : public ::testing::Test {
 protected:
     ClientSessionTest() {
         connection = std::make_shared<FakeTcpConnection>(queue);
-        session = std::make_shared<BridgeClientSession>(
-            queue, Uuid::random(), connection, bridgeHello(),
-            [this](const TessaroBridgeCommand& command, Completion completion) {
-                commands.push_back(command);
-                if (holdAnswers) {
-                    heldAnswers.push_back(std::move(completion));
-                } else {
-                    answerNextTurn(command, std::move(completion));
-                }
-            });
+        session = std::make_shared<BridgeClientSession>(queue, Uuid::random(), connection,
+                                                        bridgeHello(), intake);
         session->onFinished = [this](const Uuid& id) {
             EXPECT_EQ(id, session->id());
             ++finishedCount;
@@ -107,7 +99,17 @@ protected:
     using Completion = std::function<void(const TessaroBridgeAcknowledgement&)>;
 
     ManualExecutor queue;
-    BridgeCommandSubmitter answerNextTurn = testing::answeringNextTurn(queue, acceptedBy);
+    std::shared_ptr<ScriptedCommandIntake> answerNextTurn =
+        ScriptedCommandIntake::answeringNextTurn(queue, acceptedBy);
+    std::shared_ptr<ScriptedCommandIntake> intake = std::make_shared<ScriptedCommandIntake>(
+        [this](const TessaroBridgeCommand& command, Completion completion) {
+            commands.push_back(command);
+            if (holdAnswers) {
+                heldAnswers.push_back(std::move(completion));
+            } else {
+                answerNextTurn->submit(command, std::move(completion));
+            }
+        });
     // Commands then wait, as they do for a batch, until a test answers them.
     bool holdAnswers = false;
     std::vector<Completion> heldAnswers;

@@ -4,6 +4,7 @@
 #include "server/BridgeServer.h"
 #include "server/FakeDnsServiceRegistrar.h"
 #include "server/FakeTcpTransport.h"
+#include "server/ScriptedCommandIntake.h"
 #include "server/WireHelpers.h"
 #include "support/ManualExecutor.h"
 #include "support/RecordingLogSink.h"
@@ -16,7 +17,7 @@
 #include <vector>
 
 // The server tests' fixture: a server over fake listeners and connections,
-// its reports and the batches its command handler was given recorded.
+// its reports and the commands its sessions handed on recorded.
 namespace varnello::testing::servertest {
 
 using Report = std::pair<BridgeServerState, std::int64_t>;
@@ -31,17 +32,7 @@ protected:
         auto publisher = std::make_unique<BonjourPublisher>(
             main, std::make_shared<RecordingLogSink>(), std::move(registrar));
         server = std::make_shared<BridgeServer>(
-            std::move(identity),
-            [this](std::span<const TessaroBridgeCommand> commands) {
-                batches.emplace_back();
-                std::vector<TessaroBridgeAcknowledgement> answers;
-                for (const auto& command : commands) {
-                    ++commandsExecuted;
-                    batches.back().push_back(command.id);
-                    answers.push_back({command.id, TessaroBridgeAckStatus::accepted, std::nullopt});
-                }
-                return answers;
-            },
+            std::move(identity), commands,
             BridgeServerEnvironment{main, queue, transport, std::move(publisher)});
         server->onStatusChange = [this](const BridgeServerState& state, std::int64_t count) {
             reports.emplace_back(state, count);
@@ -108,9 +99,14 @@ protected:
         std::make_shared<FakeDnsServiceRegistrar::Log>();
     std::shared_ptr<BridgeServer> server;
     std::vector<Report> reports;
-    int commandsExecuted = 0;
-    // The identifiers of each batch the handler was given.
-    std::vector<std::vector<Uuid>> batches;
+    // The identifiers of the commands handed on, in order; each is accepted.
+    std::vector<Uuid> handedOn;
+    std::shared_ptr<ScriptedCommandIntake> commands = ScriptedCommandIntake::answeringNextTurn(
+        queue, [this](const TessaroBridgeCommand& command) {
+            handedOn.push_back(command.id);
+            return TessaroBridgeAcknowledgement{command.id, TessaroBridgeAckStatus::accepted,
+                                                std::nullopt};
+        });
 };
 
 } // namespace varnello::testing::servertest
