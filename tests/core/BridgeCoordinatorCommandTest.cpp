@@ -1,6 +1,8 @@
 #include "../outputs/UdpReceiver.h"
 #include "BridgeCoordinatorTestSupport.h"
 #include "ledger/LedgerFile.h"
+#include "protocol/TessaroBridgeFrameCodec.h"
+#include "server/WireHelpers.h"
 #include "support/PrefixCharacters.h"
 
 #include <algorithm>
@@ -297,6 +299,59 @@ TEST_F(CommandTest, BatchRunsInOrderAfterAllOfItIsReservedOnDiskAndAnswersAsOneA
     EXPECT_EQ(ledger->reserve(first.id), CommandLedgerState::executed);
     EXPECT_EQ(ledger->reserve(broken.id), CommandLedgerState::failed);
     EXPECT_EQ(ledger->reserve(last.id), CommandLedgerState::executed);
+}
+
+TEST_F(CommandTest, CommandsOfSeveralIPadsArrivingTogetherRunAsOneBatchInArrivalOrder) {
+    auto coordinator = makeCoordinator();
+    coordinator->start();
+    main.runDue();
+    auto& listener = *serverHost->transport.listeners.at(0);
+    listener.boundPort = 40123;
+    listener.report(TcpListener::State::ready);
+    main.runDue();
+    std::vector<std::shared_ptr<testing::FakeTcpConnection>> iPads;
+    std::vector<TessaroBridgeCommand> commands;
+    for (std::uint8_t i = 0; i < 3; ++i) {
+        iPads.push_back(listener.connect());
+        iPads.back()->report(TcpConnection::State::ready);
+        iPads.back()->deliver(testing::frameOf(
+            testing::tessaroHelloJson("ipad-" + std::to_string(i), R"(["midi"])")));
+        commands.push_back(midiCommand({0x90, static_cast<std::uint8_t>(60 + i), 1}));
+    }
+    main.runDue();
+    // How many of the three are reserved on disk as each of them is played.
+    std::vector<std::size_t> reservedAtEachEmission;
+    midi->duringEmit = [&] {
+        const auto entries = entriesOnDisk(ledgerFile(), limits.maximumEntries);
+        reservedAtEachEmission.push_back(static_cast<std::size_t>(
+            std::count_if(commands.begin(), commands.end(), [&](const TessaroBridgeCommand& c) {
+                return std::find(entries.begin(), entries.end(),
+                                 CommandLedgerEntry{c.id, CommandLedgerState::accepted}) !=
+                       entries.end();
+            })));
+    };
+    for (std::size_t i = 0; i < 3; ++i) {
+        iPads[i]->deliver(encodeFrame(TessaroBridgeMessage(commands[i])));
+    }
+    main.runDue();
+    EXPECT_EQ(midi->packets, (std::vector<std::vector<std::uint8_t>>{
+                                 {0x90, 60, 1}, {0x90, 61, 1}, {0x90, 62, 1}}));
+    EXPECT_EQ(reservedAtEachEmission, (std::vector<std::size_t>{3, 3, 3}))
+        << "all three reserved before the first plays";
+    for (std::size_t i = 0; i < 3; ++i) {
+        const auto sent = testing::messagesIn(iPads[i]->sentBytes);
+        ASSERT_EQ(sent.size(), 2U);
+        EXPECT_EQ(sent[1], TessaroBridgeMessage(accepted(commands[i].id)));
+    }
+
+    // The next batch waits a moment for the others, but not beyond the hold.
+    midi->duringEmit = nullptr;
+    iPads[1]->deliver(encodeFrame(TessaroBridgeMessage(midiCommand({0x90, 70, 1}))));
+    main.runDue();
+    EXPECT_EQ(midi->packets.size(), 3U);
+    main.advance(BridgeCommandRoad::holdAfterBatch);
+    EXPECT_EQ(midi->packets.size(), 4U);
+    EXPECT_EQ(testing::messagesIn(iPads[1]->sentBytes).size(), 3U);
 }
 
 TEST_F(CommandTest, RepeatInABatchWhoseFirstCouldNotBeReservedRunsNeither) {
