@@ -1,0 +1,51 @@
+#include "BridgeLaunch.h"
+
+#include "BridgeLoadError.h"
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <regex>
+#include <system_error>
+#include <vector>
+
+namespace varnello::bench {
+
+using namespace std::chrono_literals;
+
+std::unique_ptr<testing::BridgeProcess> BridgeLaunch::start() const {
+    try {
+        return std::make_unique<testing::BridgeProcess>(
+            binary, std::vector<std::string>{"--headless"},
+            std::map<std::string, std::string>{{"XDG_DATA_HOME", dataHome.string()},
+                                               {"XDG_CONFIG_HOME", configHome.string()}});
+    } catch (const std::system_error& error) {
+        std::fprintf(stderr, "bridge_load_report: %s: %s\n", binary.c_str(), error.what());
+        throw BridgeLoadError(BridgeLoadError::Code::spawn);
+    }
+}
+
+std::uint16_t awaitReady(testing::BridgeProcess& bridge) {
+    static const std::regex ready(R"(Beschikbaar via wifi \(TCP (\d+)\))");
+    const auto line = bridge.awaitLine("Beschikbaar via wifi", 10s);
+    std::smatch match;
+    if (!line || !std::regex_search(*line, match, ready)) {
+        std::fputs(bridge.errorOutput().c_str(), stderr);
+        throw BridgeLoadError(BridgeLoadError::Code::notReady);
+    }
+    return static_cast<std::uint16_t>(std::stoi(match[1]));
+}
+
+void stopBridge(testing::BridgeProcess& bridge) {
+    const auto status = bridge.terminate(10s);
+    if (!status) {
+        throw BridgeLoadError(BridgeLoadError::Code::stop);
+    }
+    if (*status != 0) {
+        std::fprintf(stderr, "bridge_load_report: exit status %d; its log:\n%s", *status,
+                     bridge.errorOutput().c_str());
+        throw BridgeLoadError(BridgeLoadError::Code::exitStatus);
+    }
+}
+
+} // namespace varnello::bench
