@@ -139,31 +139,35 @@ void ReportPrinter::printSplit() {
     std::fprintf(
         out_,
         "## Where the time goes\n\n"
-        "Medians, ms, but CPU in us. Above the floor: cue median less reservation floor median, "
+        "Medians in ms, but CPU per command in us. Above the floor: cue median less reservation "
+        "floor median, "
         "ack median less ack floor median. The bridge's own work per batch is its own work per "
         "command (below) times the iPads; what remains above the floor besides it is waiting "
         "(the batch hold, thread wake-ups, the client's sending). Send spread: first to last "
         "send of a batch here. Bridge CPU: its threads over the command slices, ledger "
         "included.\n\n"
         "| iPads | cue above floor | ack above floor | own work per batch | cue: remaining wait "
-        "| send spread | bridge CPU us/cmd | server queue thread us/cmd | client CPU us/cmd | "
-        "client share of a core |\n"
-        "| ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |\n");
+        "| send spread | bridge CPU per batch | bridge CPU us/cmd | server queue thread us/cmd | "
+        "client CPU us/cmd | client share of a core |\n"
+        "| ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: | ---: |\n");
     for (const auto& round : figures_.rounds) {
         const double cueAbove = medianOf(round.cue) - medianOf(round.reservationFloor);
         const double acknowledgementAbove =
             medianOf(round.acknowledgement) - medianOf(round.acknowledgementFloor);
         const double ownPerBatch = ownWork * round.plan.iPads / 1000.0;
+        const double bridgePerCommand = perCommandMicroseconds(round.bridgeNanoseconds, round);
         std::fprintf(
-            out_, "| %d | %.2f | %.2f | %.2f | %.2f | %.3f | %.0f | %.0f | %.0f | %.0f%% |\n",
+            out_,
+            "| %d | %.2f | %.2f | %.2f | %.2f | %.3f | %.2f | %.0f | %.0f | %.0f | %.0f%% |\n",
             round.plan.iPads, cueAbove, acknowledgementAbove, ownPerBatch, cueAbove - ownPerBatch,
-            medianOf(round.sendSpread), perCommandMicroseconds(round.bridgeNanoseconds, round),
-            perCommandMicroseconds(round.queueThreadNanoseconds, round),
+            medianOf(round.sendSpread), bridgePerCommand * round.plan.iPads / 1000.0,
+            bridgePerCommand, perCommandMicroseconds(round.queueThreadNanoseconds, round),
             perCommandMicroseconds(round.clientNanoseconds, round),
             100.0 * round.clientNanoseconds / 1e9 / round.commandSeconds);
     }
     const auto& repeated = figures_.repeated;
-    std::fprintf(out_, "| %d, repeated | - | - | - | - | %.3f | %.0f | %.0f | %.0f | %.0f%% |\n\n",
+    std::fprintf(out_,
+                 "| %d, repeated | - | - | - | - | %.3f | - | %.0f | %.0f | %.0f | %.0f%% |\n\n",
                  repeated.plan.iPads, medianOf(repeated.sendSpread),
                  perCommandMicroseconds(repeated.bridgeNanoseconds, repeated),
                  perCommandMicroseconds(repeated.queueThreadNanoseconds, repeated),
@@ -230,11 +234,12 @@ void ReportPrinter::printMemoryAndStartUp() {
     }
     std::fprintf(out_,
                  "| %d silent connections, %d stalled maximal frames, at the end of a flood of "
-                 "%zu unread commands | %.1f | %.1f |\n"
+                 "%zu unread commands (%zu of their datagrams came) | %.1f | %.1f |\n"
                  "| a second after they all closed | %.1f | %.1f |\n\n",
                  hostile.silentConnections, hostile.stalledConnections, hostile.floodedCommands,
-                 mebibytes(hostile.withPeers.resident), mebibytes(hostile.withPeers.peak),
-                 mebibytes(hostile.afterClose.resident), mebibytes(hostile.afterClose.peak));
+                 figures_.floodDatagrams, mebibytes(hostile.withPeers.resident),
+                 mebibytes(hostile.withPeers.peak), mebibytes(hostile.afterClose.resident),
+                 mebibytes(hostile.afterClose.peak));
     const auto& startUp = figures_.startUp;
     const Summary time = summarise(startUp.milliseconds);
     std::fprintf(out_,

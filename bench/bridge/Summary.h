@@ -4,7 +4,8 @@
 
 namespace varnello::bench {
 
-// The median, 99th percentile and maximum of a set of figures (all 0 when empty).
+// The median (the mean of the middle two for an even count), 99th percentile (nearest
+// rank) and maximum of a set of figures; all 0 when empty.
 struct Summary {
     double median = 0;
     double p99 = 0;
