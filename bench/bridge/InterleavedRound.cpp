@@ -73,6 +73,7 @@ std::pair<double, double> InterleavedRound::floorSlice(const RoundPlan& plan,
         const auto sample = floor_.sample();
         reservation.push_back(sample.reservation);
         acknowledgement.push_back(sample.acknowledgement);
+        figures.acknowledgementFloorCpu.push_back(sample.acknowledgementCpu);
     }
     figures.reservationFloor.insert(figures.reservationFloor.end(), reservation.begin(),
                                     reservation.end());

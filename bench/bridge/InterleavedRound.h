@@ -47,6 +47,7 @@ struct RoundFigures {
     // Every floor sample's.
     std::vector<double> reservationFloor;
     std::vector<double> acknowledgementFloor;
+    std::vector<double> acknowledgementFloorCpu;
     std::vector<SlicePair> pairs;
     // Over the command slices: the bridge's work (BridgeIdle::workNanoseconds), its
     // server queue thread's alone, and this process's thread.

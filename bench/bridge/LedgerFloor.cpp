@@ -1,6 +1,7 @@
 #include "LedgerFloor.h"
 
 #include "BridgeLoadError.h"
+#include "ProcessCpuTime.h"
 #include "ledger/CommandLedger.h"
 #include "ledger/LedgerStorage.h"
 #include "support/Sha256.h"
@@ -60,6 +61,7 @@ void LedgerFloor::refresh() {
 
 LedgerFloorSample LedgerFloor::sample() {
     LedgerFloorSample sample;
+    const std::int64_t cpuStart = callingThreadCpuNanoseconds();
     const auto start = std::chrono::steady_clock::now();
     const auto body = std::span<const std::uint8_t>(tombstoneBytes_)
                           .first(tombstoneBytes_.size() - tombstoneDigestBytes);
@@ -74,6 +76,8 @@ LedgerFloorSample LedgerFloor::sample() {
     sample.reservation = millisecondsSince(start);
     saveLedger();
     sample.acknowledgement = millisecondsSince(start);
+    sample.acknowledgementCpu =
+        static_cast<double>(callingThreadCpuNanoseconds() - cpuStart) / 1'000'000.0;
     return sample;
 }
 

@@ -16,6 +16,8 @@ struct LedgerFloorSample {
     double reservation = 0;
     // The reservation plus the record's checksum, encoding and save of the ledger file.
     double acknowledgement = 0;
+    // This thread's CPU time, user and kernel, in all of the acknowledgement's work.
+    double acknowledgementCpu = 0;
 };
 
 // The least the ledger's stored format lets a batch cost, measured in this process
