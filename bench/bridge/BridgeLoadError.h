@@ -15,9 +15,19 @@ public:
         noHello,
         send,
         noAcknowledgement,
+        wrongAnswer,
+        unexpectedAnswer,
+        closed,
+        missingDatagram,
+        repeatedDatagram,
+        unexpectedDatagram,
         clientCount,
         stop,
+        exitStatus,
         ledgerFiles,
+        ledgerFill,
+        receiver,
+        poll,
     };
 
     explicit BridgeLoadError(Code code) noexcept : code_(code) {}

@@ -1,28 +1,55 @@
 #pragma once
 
+#include "ledger/LedgerFile.h"
+#include "ledger/PosixLedgerFileSystem.h"
+
+#include <cstdint>
 #include <filesystem>
 #include <vector>
 
 namespace varnello::bench {
 
-// One sample of the floor, each save's wall time in milliseconds.
+// One floor sample, wall times in milliseconds from the same start.
 struct LedgerFloorSample {
-    double tombstoneSave = 0;
-    double reserveLedgerSave = 0;
-    double recordLedgerSave = 0;
-
-    double total() const noexcept { return tombstoneSave + reserveLedgerSave + recordLedgerSave; }
+    // What reserving a batch cannot do without: the tombstone file's SHA-256 and save,
+    // then the ledger file's checksum, encoding and save.
+    double reservation = 0;
+    // The reservation plus the record's checksum, encoding and save of the ledger file.
+    double acknowledgement = 0;
+    // This thread's CPU time, user and kernel, in all of the acknowledgement's work.
+    double acknowledgementCpu = 0;
 };
 
-// The least the ledger's storage can cost one command: the saves it makes, each a
-// write, fsync, rename and folder fsync (the ledger's own writeAtomically) of the
-// bytes of the ledger's files as they are now: the tombstone file and the ledger
-// file when a command is reserved, the ledger file again when its outcome is
-// recorded. Written under other names beside them, removed afterwards; the
-// ledger's files are only read. Throws BridgeLoadError(ledgerFiles) when the files
-// are missing.
-std::vector<LedgerFloorSample> measureLedgerFloor(const std::filesystem::path& ledgerFile,
-                                                  const std::filesystem::path& tombstoneFile,
-                                                  int samples);
+// The least the ledger's stored format lets a batch cost, measured in this process
+// with the ledger's own writeAtomically and checksum functions on the bytes the
+// bridge's ledger files hold when refresh() last read them. Written under other
+// names beside them and removed on destruction; the ledger's files are only read.
+// Called from the report's thread only.
+class LedgerFloor {
+public:
+    LedgerFloor(std::filesystem::path ledgerFile, std::filesystem::path tombstoneFile);
+    ~LedgerFloor();
+
+    LedgerFloor(const LedgerFloor&) = delete;
+    LedgerFloor& operator=(const LedgerFloor&) = delete;
+
+    // Reads the ledger's files as they are now. Throws BridgeLoadError(ledgerFiles).
+    void refresh();
+    LedgerFloorSample sample();
+
+    std::size_t ledgerBytes() const noexcept { return ledgerBytes_; }
+    std::size_t tombstoneBytes() const noexcept { return tombstoneBytes_.size(); }
+    std::size_t entries() const noexcept { return payload_.entries.size(); }
+
+private:
+    std::filesystem::path ledgerFile_;
+    std::filesystem::path tombstoneFile_;
+    std::filesystem::path ledgerProbe_;
+    std::filesystem::path tombstoneProbe_;
+    PosixLedgerFileSystem fileSystem_;
+    StoredLedgerPayload payload_;
+    std::size_t ledgerBytes_ = 0;
+    std::vector<std::uint8_t> tombstoneBytes_;
+};
 
 } // namespace varnello::bench

@@ -5,14 +5,39 @@
 #include "protocol/TessaroBridgeHello.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <exception>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
-#include <vector>
 
 namespace varnello::bench {
+
+namespace {
+
+// The hello, read blocking: the socket's time-out bounds each read.
+bool receiveHello(int socket, TessaroBridgeFrameDecoder& decoder) {
+    std::uint8_t buffer[4096];
+    for (;;) {
+        const ssize_t got = ::recv(socket, buffer, sizeof buffer, 0);
+        if (got <= 0) {
+            return false;
+        }
+        try {
+            const auto messages = decoder.append({buffer, static_cast<std::size_t>(got)});
+            if (!messages.empty()) {
+                return messages.size() == 1 &&
+                       messages.front().bodyIf<TessaroBridgeHello>() != nullptr;
+            }
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+}
+
+} // namespace
 
 LoadIPad::LoadIPad(std::uint16_t port, const std::string& peerID) {
     socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -30,18 +55,19 @@ LoadIPad::LoadIPad(std::uint16_t port, const std::string& peerID) {
         ::close(socket_);
         throw BridgeLoadError(BridgeLoadError::Code::connect);
     }
-    const auto hello = receive();
-    if (!hello || hello->bodyIf<TessaroBridgeHello>() == nullptr) {
+    if (!receiveHello(socket_, decoder_)) {
         ::close(socket_);
         throw BridgeLoadError(BridgeLoadError::Code::noHello);
     }
     try {
-        sendMessage(TessaroBridgeHello::make(TessaroBridgePeerRole::tessaro, 1, peerID,
-                                             "Load " + peerID, {TessaroBridgeCapability::osc}));
+        sendBytes(encodeFrame(TessaroBridgeHello::make(TessaroBridgePeerRole::tessaro, 1, peerID,
+                                                       "Load " + peerID,
+                                                       {TessaroBridgeCapability::osc})));
     } catch (...) {
         ::close(socket_);
         throw;
     }
+    ::fcntl(socket_, F_SETFL, ::fcntl(socket_, F_GETFL) | O_NONBLOCK);
 }
 
 LoadIPad::~LoadIPad() {
@@ -49,55 +75,38 @@ LoadIPad::~LoadIPad() {
 }
 
 void LoadIPad::send(const TessaroBridgeCommand& command) {
-    sendMessage(command);
+    sendBytes(encodeFrame(command));
 }
 
-TessaroBridgeAcknowledgement LoadIPad::receiveAcknowledgement() {
-    const auto message = receive();
-    const auto* acknowledgement =
-        message ? message->bodyIf<TessaroBridgeAcknowledgement>() : nullptr;
-    if (acknowledgement == nullptr) {
-        throw BridgeLoadError(BridgeLoadError::Code::noAcknowledgement);
-    }
-    return *acknowledgement;
-}
-
-void LoadIPad::sendMessage(const TessaroBridgeMessage& message) {
-    const auto bytes = encodeFrame(message);
+void LoadIPad::sendBytes(const std::vector<std::uint8_t>& bytes) {
     if (::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(bytes.size())) {
         throw BridgeLoadError(BridgeLoadError::Code::send);
     }
 }
 
-std::optional<TessaroBridgeMessage> LoadIPad::receive() {
-    std::uint8_t prefix[4];
-    if (!readExactly(prefix, sizeof prefix)) {
-        return std::nullopt;
-    }
-    std::vector<std::uint8_t> payload((std::size_t{prefix[0]} << 24) |
-                                      (std::size_t{prefix[1]} << 16) |
-                                      (std::size_t{prefix[2]} << 8) | prefix[3]);
-    if (!readExactly(payload.data(), payload.size())) {
-        return std::nullopt;
-    }
-    try {
-        return decodeMessage(payload);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-}
-
-bool LoadIPad::readExactly(std::uint8_t* bytes, std::size_t count) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t got = ::recv(socket_, bytes + done, count - done, 0);
-        if (got <= 0) {
-            return false;
+std::vector<TessaroBridgeMessage> LoadIPad::readAvailable() {
+    std::vector<TessaroBridgeMessage> messages;
+    std::uint8_t buffer[4096];
+    for (;;) {
+        const ssize_t got = ::recv(socket_, buffer, sizeof buffer, 0);
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return messages;
         }
-        done += static_cast<std::size_t>(got);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            throw BridgeLoadError(BridgeLoadError::Code::closed);
+        }
+        try {
+            auto more = decoder_.append({buffer, static_cast<std::size_t>(got)});
+            messages.insert(messages.end(), std::make_move_iterator(more.begin()),
+                            std::make_move_iterator(more.end()));
+        } catch (const std::exception&) {
+            throw BridgeLoadError(BridgeLoadError::Code::unexpectedAnswer);
+        }
     }
-    return true;
 }
 
 } // namespace varnello::bench
