@@ -5,6 +5,7 @@
 #include "protocol/TessaroBridgeConstants.h"
 #include "protocol/TessaroBridgeFrameCodec.h"
 #include "protocol/TessaroBridgeHello.h"
+#include "support/LoopbackConnection.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -30,16 +31,9 @@ constexpr auto settleTime = 1s;
 class RawConnection {
 public:
     explicit RawConnection(std::uint16_t port) {
-        socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const timeval timeout{10, 0};
-        ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        ::setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-            ::close(socket_);
+        socket_ =
+            testing::connectToLoopback(port, std::chrono::seconds(10), std::chrono::seconds(10));
+        if (socket_ < 0) {
             throw BridgeLoadError(BridgeLoadError::Code::connect);
         }
     }

@@ -3,6 +3,7 @@
 #include "BridgeLoadError.h"
 #include "protocol/TessaroBridgeFrameCodec.h"
 #include "protocol/TessaroBridgeHello.h"
+#include "support/LoopbackConnection.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -40,21 +41,13 @@ bool receiveHello(int socket, TessaroBridgeFrameDecoder& decoder) {
 } // namespace
 
 LoadIPad::LoadIPad(std::uint16_t port, const std::string& peerID) {
-    socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const timeval timeout{10, 0};
-    ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    ::setsockopt(socket_, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    socket_ = testing::connectToLoopback(port, std::chrono::seconds(10), std::chrono::seconds(10));
+    if (socket_ < 0) {
+        throw BridgeLoadError(BridgeLoadError::Code::connect);
+    }
     // An iPad sends each command as soon as it has one.
     const int one = 1;
     ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(socket_);
-        throw BridgeLoadError(BridgeLoadError::Code::connect);
-    }
     if (!receiveHello(socket_, decoder_)) {
         ::close(socket_);
         throw BridgeLoadError(BridgeLoadError::Code::noHello);

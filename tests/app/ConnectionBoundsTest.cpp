@@ -5,6 +5,7 @@
 
 #include "OscAddressTally.h"
 #include "RealBridge.h"
+#include "support/LoopbackConnection.h"
 #include "support/TemporaryFolder.h"
 #include "support/Uuid.h"
 
@@ -54,17 +55,7 @@ bool raiseOwnDescriptorLimit(rlim_t wanted) {
 }
 
 int connectTo(std::uint16_t port) {
-    const int descriptor = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (descriptor >= 0 &&
-        ::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(descriptor);
-        return -1;
-    }
-    return descriptor;
+    return testing::connectToLoopback(port);
 }
 
 // The bridge has closed its end: a read finds the end of the stream (or a reset).

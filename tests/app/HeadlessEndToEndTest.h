@@ -1,6 +1,7 @@
 #pragma once
 
 #include "BridgeProcess.h"
+#include "support/LoopbackConnection.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -63,14 +64,8 @@ inline std::string frame(const std::string& json) {
 }
 
 inline FramedConnection::FramedConnection(std::uint16_t port) {
-    socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval timeout{5, 0};
-    ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    connected_ = ::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    socket_ = testing::connectToLoopback(port, std::chrono::seconds(5));
+    connected_ = socket_ >= 0;
 }
 
 inline FramedConnection::~FramedConnection() {

@@ -2,6 +2,7 @@
 #include "core/AsioBridgeServerHost.h"
 #include "protocol/TessaroBridgeFrameCodec.h"
 #include "protocol/TessaroBridgeMessage.h"
+#include "support/LoopbackConnection.h"
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -20,14 +21,8 @@ using namespace std::chrono_literals;
 class IPadConnection {
 public:
     explicit IPadConnection(std::uint16_t port) {
-        socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        timeval timeout{5, 0};
-        ::setsockopt(socket_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        connected_ = ::connect(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        socket_ = testing::connectToLoopback(port, 5s);
+        connected_ = socket_ >= 0;
     }
     ~IPadConnection() { ::close(socket_); }
 
