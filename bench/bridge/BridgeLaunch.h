@@ -18,6 +18,10 @@ struct BridgeLaunch {
 
     // Throws BridgeLoadError(spawn).
     std::unique_ptr<testing::BridgeProcess> start() const;
+    // Where the bridge keeps its command ledger under dataHome.
+    std::filesystem::path ledgerFile() const {
+        return dataHome / "TessaroBridge" / "command-ledger.json";
+    }
 };
 
 // The iPad port from the ready line "Server status: Beschikbaar via wifi (TCP …)",

@@ -96,9 +96,7 @@ int run(const ReportOptions& options) {
     std::this_thread::sleep_for(500ms);
     figures.idleMemory = processMemory(bridge->pid());
 
-    const auto dataFolder = launch.dataHome / "TessaroBridge";
-    LedgerFloor floor(dataFolder / "command-ledger.json",
-                      dataFolder / "command-ledger.tombstones-v1.bin");
+    LedgerFloor floor(launch.ledgerFile());
     NewCommands newCommands;
     const auto next = [&newCommands](std::size_t count) { return newCommands(count); };
     {

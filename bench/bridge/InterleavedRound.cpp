@@ -33,9 +33,10 @@ RoundFigures InterleavedRound::run(const RoundPlan& plan, const CommandSource& n
     RoundFigures figures;
     figures.plan = plan;
     const std::size_t connectMark = bridge_.errorOutputSize();
-    client_.connect(port_, plan.iPads,
-                    "load-" + std::to_string(plan.iPads) + "-" +
-                        std::string(plan.floorSamplesPerSlice > 0 ? "new" : "repeated"));
+    client_.connect(
+        port_, plan.iPads,
+        "load-" + std::to_string(plan.iPads) + "-" +
+            std::string(plan.expected == TessaroBridgeAckStatus::duplicate ? "repeated" : "new"));
     awaitClients(plan.iPads, connectMark);
 
     const bool withFloor = plan.floorSamplesPerSlice > 0;

@@ -17,7 +17,7 @@ struct RoundPlan {
     int iPads = 1;
     int slices = 1;
     int batchesPerSlice = 10;
-    // 0 for a round without floor slices (the repeated commands).
+    // 0 for a round without floor slices (the warm-up, the repeated commands).
     int floorSamplesPerSlice = 10;
     TessaroBridgeAckStatus expected = TessaroBridgeAckStatus::accepted;
 };

@@ -17,7 +17,7 @@ namespace varnello::bench {
 namespace {
 
 // The digest closes the tombstone file and covers everything before it.
-constexpr std::size_t tombstoneDigestBytes = 32;
+constexpr std::size_t tombstoneDigestBytes = std::tuple_size_v<Sha256Digest>;
 
 double millisecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
@@ -30,8 +30,9 @@ std::span<const std::uint8_t> bytesOf(const std::string& text) {
 
 } // namespace
 
-LedgerFloor::LedgerFloor(std::filesystem::path ledgerFile, std::filesystem::path tombstoneFile)
-    : ledgerFile_(std::move(ledgerFile)), tombstoneFile_(std::move(tombstoneFile)),
+LedgerFloor::LedgerFloor(std::filesystem::path ledgerFile)
+    : ledgerFile_(std::move(ledgerFile)),
+      tombstoneFile_(CommandLedger::tombstoneFileFor(ledgerFile_)),
       ledgerProbe_(ledgerFile_.parent_path() / "floor-probe.json"),
       tombstoneProbe_(ledgerFile_.parent_path() / "floor-probe.bin") {}
 

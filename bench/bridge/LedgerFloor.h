@@ -27,7 +27,8 @@ struct LedgerFloorSample {
 // Called from the report's thread only.
 class LedgerFloor {
 public:
-    LedgerFloor(std::filesystem::path ledgerFile, std::filesystem::path tombstoneFile);
+    // The tombstone file is the one beside the ledger file.
+    explicit LedgerFloor(std::filesystem::path ledgerFile);
     ~LedgerFloor();
 
     LedgerFloor(const LedgerFloor&) = delete;

@@ -40,7 +40,6 @@ public:
 
     // Where the bridge is to send its OSC datagrams (127.0.0.1).
     std::uint16_t oscPort() const noexcept { return oscPort_; }
-    std::size_t iPads() const noexcept { return iPads_.size(); }
 
     // Replaces the connected iPads by `count` new ones named <prefix>-<n>.
     void connect(std::uint16_t port, int count, const std::string& prefix);

@@ -3,22 +3,9 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
-#include <sys/resource.h>
-#include <unistd.h>
 
 namespace varnello::bench {
-
-namespace {
-
-const std::int64_t nanosecondsPerTick = 1'000'000'000 / ::sysconf(_SC_CLK_TCK);
-
-std::int64_t nanoseconds(const timeval& time) {
-    return std::int64_t{time.tv_sec} * 1'000'000'000 + std::int64_t{time.tv_usec} * 1000;
-}
-
-} // namespace
 
 ThreadCpuTimes threadCpuTimes(pid_t pid) {
     ThreadCpuTimes times;
@@ -34,21 +21,6 @@ ThreadCpuTimes threadCpuTimes(pid_t pid) {
         if (!(schedstat >> cpu.runNanoseconds)) {
             continue;
         }
-        std::ifstream statFile(task.path() / "stat");
-        std::string stat;
-        std::getline(statFile, stat);
-        // The name in parentheses may hold spaces; utime and stime are the 12th and 13th
-        // fields after it.
-        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
-        std::string skipped;
-        for (int i = 0; i < 11; ++i) {
-            fields >> skipped;
-        }
-        std::int64_t userTicks = 0;
-        std::int64_t kernelTicks = 0;
-        fields >> userTicks >> kernelTicks;
-        cpu.userNanoseconds = userTicks * nanosecondsPerTick;
-        cpu.kernelNanoseconds = kernelTicks * nanosecondsPerTick;
         times[static_cast<pid_t>(std::stol(task.path().filename().string()))] = cpu;
     }
     return times;
@@ -80,12 +52,6 @@ std::int64_t callingThreadCpuNanoseconds() {
     timespec now{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
-}
-
-ThreadCpu callingThreadUserAndKernel() {
-    rusage usage{};
-    ::getrusage(RUSAGE_THREAD, &usage);
-    return {0, nanoseconds(usage.ru_utime), nanoseconds(usage.ru_stime)};
 }
 
 } // namespace varnello::bench

@@ -8,15 +8,12 @@
 
 namespace varnello::bench {
 
-// CPU time, user and kernel, in nanoseconds, of each live thread of a process, by
-// thread id: the scheduler's run time (/proc/<pid>/task/<tid>/schedstat), exact to
-// the nanosecond, unlike the clock ticks of /proc/<pid>/stat. Empty when the
-// process is gone.
-// User and kernel time come from /proc/<pid>/task/<tid>/stat, in clock ticks (10 ms).
+// CPU time, user and kernel together, in nanoseconds, of each live thread of a
+// process, by thread id: the scheduler's run time (/proc/<pid>/task/<tid>/schedstat),
+// exact to the nanosecond, unlike the clock ticks of /proc/<pid>/stat. Empty when
+// the process is gone.
 struct ThreadCpu {
     std::int64_t runNanoseconds = 0;
-    std::int64_t userNanoseconds = 0;
-    std::int64_t kernelNanoseconds = 0;
 };
 using ThreadCpuTimes = std::map<pid_t, ThreadCpu>;
 ThreadCpuTimes threadCpuTimes(pid_t pid);
@@ -32,8 +29,5 @@ std::string threadName(pid_t pid, pid_t thread);
 
 // CPU time of the calling thread, user and kernel, in nanoseconds.
 std::int64_t callingThreadCpuNanoseconds();
-
-// User and kernel time of the calling thread, in nanoseconds (getrusage).
-ThreadCpu callingThreadUserAndKernel();
 
 } // namespace varnello::bench

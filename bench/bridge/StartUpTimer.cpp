@@ -1,36 +1,27 @@
 #include "StartUpTimer.h"
 
 #include "BridgeLoadError.h"
+#include "LedgerFloor.h"
 #include "ledger/CommandLedger.h"
-#include "ledger/LedgerFile.h"
 #include "ledger/PosixLedgerFileSystem.h"
 
 #include <algorithm>
 #include <chrono>
 #include <exception>
 #include <span>
-#include <variant>
 
 namespace varnello::bench {
-
-namespace {
-
-std::filesystem::path ledgerFileIn(const std::filesystem::path& dataHome) {
-    return dataHome / "TessaroBridge" / "command-ledger.json";
-}
-
-} // namespace
 
 StartUpTimer::StartUpTimer(BridgeLaunch launch, RunLimit& limit)
     : launch_(std::move(launch)), limit_(limit) {}
 
 void StartUpTimer::fillLedger(int commands, int batchSize) {
     try {
-        CommandLedger ledger(
-            ledgerFileIn(launch_.dataHome), std::make_shared<PosixLedgerFileSystem>(),
-            CommandLedger::standardMaximumEntries, CommandLedger::standardTombstoneBitCount,
-            CommandLedger::standardTombstoneHashCount,
-            CommandLedger::standardTombstoneMaximumInsertions);
+        CommandLedger ledger(launch_.ledgerFile(), std::make_shared<PosixLedgerFileSystem>(),
+                             CommandLedger::standardMaximumEntries,
+                             CommandLedger::standardTombstoneBitCount,
+                             CommandLedger::standardTombstoneHashCount,
+                             CommandLedger::standardTombstoneMaximumInsertions);
         std::vector<Uuid> ids;
         for (int n = 0; n < commands; ++n) {
             ids.push_back(Uuid::random());
@@ -53,19 +44,11 @@ void StartUpTimer::fillLedger(int commands, int batchSize) {
 
 StartUpFigures StartUpTimer::measure(int samples) {
     StartUpFigures figures;
-    PosixLedgerFileSystem fileSystem;
-    const auto ledgerFile = ledgerFileIn(launch_.dataHome);
-    try {
-        const auto bytes = fileSystem.readFile(ledgerFile);
-        const auto content = decodeLedgerFile(bytes, CommandLedger::standardMaximumEntries);
-        const auto* stored = std::get_if<StoredLedger>(&content);
-        figures.entries = stored != nullptr ? stored->payload.entries.size() : 0;
-        figures.ledgerBytes = bytes.size();
-        figures.tombstoneBytes = static_cast<std::size_t>(std::filesystem::file_size(
-            ledgerFile.parent_path() / "command-ledger.tombstones-v1.bin"));
-    } catch (const std::exception&) {
-        throw BridgeLoadError(BridgeLoadError::Code::ledgerFiles);
-    }
+    LedgerFloor files(launch_.ledgerFile());
+    files.refresh();
+    figures.entries = files.entries();
+    figures.ledgerBytes = files.ledgerBytes();
+    figures.tombstoneBytes = files.tombstoneBytes();
     for (int n = 0; n < samples; ++n) {
         const auto start = std::chrono::steady_clock::now();
         const auto bridge = launch_.start();
