@@ -59,7 +59,6 @@ public:
 
     const std::shared_ptr<BridgeCoordinator>& coordinator() const noexcept { return coordinator_; }
     const std::optional<std::string>& launchError() const noexcept { return launchError_; }
-    LaunchErrorKind launchErrorKind() const noexcept { return launchErrorKind_; }
 
 private:
     void assertOnMainThread() const noexcept;

@@ -1,7 +1,6 @@
 #include "app/LedgerCommands.h"
 
 #include "ledger/CommandLedger.h"
-#include "ledger/CommandLedgerError.h"
 #include "ledger/LedgerFill.h"
 #include "ledger/ReadOnlyLedgerFileSystem.h"
 
@@ -92,7 +91,8 @@ std::string utcStamp(std::chrono::system_clock::time_point now) {
     return text;
 }
 
-void printLoaded(const CommandLedger& ledger, std::ostream& out) {
+// Returns the fill it printed.
+LedgerFill printLoaded(const CommandLedger& ledger, std::ostream& out) {
     std::map<CommandLedgerState, std::int64_t> counts;
     for (const CommandLedger::Entry& entry : ledger.orderedEntries()) {
         ++counts[entry.state];
@@ -106,6 +106,7 @@ void printLoaded(const CommandLedger& ledger, std::ostream& out) {
         << ")\n";
     out << "Insertions: " << fill.insertionCount << " of " << fill.maximumInsertions << " ("
         << fill.percent() << "%)\n";
+    return fill;
 }
 
 } // namespace
@@ -140,9 +141,9 @@ int printLedgerStatus(std::shared_ptr<LedgerFileSystem> fileSystem,
                                    CommandLedger::standardTombstoneBitCount,
                                    CommandLedger::standardTombstoneHashCount,
                                    CommandLedger::standardTombstoneMaximumInsertions);
-        printLoaded(ledger, out);
+        const LedgerFill fill = printLoaded(ledger, out);
         out << say(Say::loads) << "\n";
-        if (ledger.tombstones().insertionCount() >= ledger.tombstones().maximumInsertions()) {
+        if (fill.full()) {
             out << say(Say::full) << "\n" << say(Say::freshLedgerHint) << "\n";
         }
         return 0;

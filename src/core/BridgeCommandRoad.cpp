@@ -22,9 +22,9 @@ TessaroBridgeAcknowledgement acknowledgement(const Uuid& commandID, TessaroBridg
 // The cut needs ICU; should it fail, a whole detail is still better than none.
 std::string cutDetail(std::string_view detail) noexcept {
     try {
-        return prefixCharacters(detail, BridgeCommandRoad::maximumDetailCharacters);
+        return prefixCharacters(detail, maximumDetailCharacters);
     } catch (const std::exception&) {
-        return std::string(detail.substr(0, BridgeCommandRoad::maximumDetailCharacters));
+        return std::string(detail.substr(0, maximumDetailCharacters));
     }
 }
 
@@ -151,17 +151,18 @@ void BridgeCommandRoad::runBatch() {
 void BridgeCommandRoad::openHold(std::size_t awaited) {
     batchState_ = BatchState::holding;
     awaitedCommands_ = awaited;
-    const std::uint64_t hold = ++holdNumber_;
-    queue_->postAfter(holdAfterBatch, [weak = weak_from_this(), hold] {
+    // A timer left from an earlier hold may end this one sooner; a hold is only
+    // ever a bound on the wait.
+    queue_->postAfter(holdAfterBatch, [weak = weak_from_this()] {
         if (auto self = weak.lock()) {
-            self->endHold(hold);
+            self->endHold();
         }
     });
 }
 
-void BridgeCommandRoad::endHold(std::uint64_t hold) {
+void BridgeCommandRoad::endHold() {
     assertOnQueue();
-    if (batchState_ != BatchState::holding || hold != holdNumber_) {
+    if (batchState_ != BatchState::holding) {
         return;
     }
     batchState_ = BatchState::idle;

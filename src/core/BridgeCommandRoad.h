@@ -7,6 +7,7 @@
 #include "outputs/VirtualMIDISource.h"
 #include "protocol/TessaroBridgeAcknowledgement.h"
 #include "protocol/TessaroBridgeCommand.h"
+#include "protocol/TessaroBridgeConstants.h"
 #include "server/BridgeCommandIntake.h"
 #include "support/Executor.h"
 
@@ -41,8 +42,6 @@ public:
     static constexpr std::string_view duplicateDetail = "This command has already been performed.";
     static constexpr std::string_view failedBeforeDetail =
         "This command failed previously and will not be retried.";
-    // Every detail on the wire is cut to this many characters.
-    static constexpr std::size_t maximumDetailCharacters = 255;
     // Bounds the time a batch holds the queue, and so the wait of whatever
     // else is due there.
     static constexpr std::size_t maximumBatchSize = 64;
@@ -81,7 +80,7 @@ public:
     // the first command.
     std::function<void()> onLedgerFillChange;
 
-    // A rejection whose detail is cut to maximumDetailCharacters.
+    // A rejection whose detail is cut to the wire's maximumDetailCharacters.
     static TessaroBridgeAcknowledgement rejected(const Uuid& commandID,
                                                  std::string_view detail) noexcept;
 
@@ -98,7 +97,7 @@ private:
     void postBatch();
     void runBatch();
     void openHold(std::size_t awaited);
-    void endHold(std::uint64_t hold);
+    void endHold();
     std::vector<TessaroBridgeAcknowledgement>
     answerBatch(std::span<const TessaroBridgeCommand> commands);
     // The commands at `positions`: distinct identifiers, at most the ledger's
@@ -123,8 +122,6 @@ private:
     std::deque<Pending> pending_;
     BatchState batchState_ = BatchState::idle;
     std::size_t awaitedCommands_ = 0;
-    // Tells a hold's timer whether its hold is still the open one.
-    std::uint64_t holdNumber_ = 0;
 };
 
 } // namespace varnello

@@ -79,7 +79,6 @@ TEST_F(ServiceManagerTest, AQueueThatCannotFinishKeepsTheServer) {
     coordinator->start();
     main.runDue();
     BridgeServer* server = &coordinator->server();
-    std::weak_ptr<testing::FakeTcpListener> listener = iPadListener();
     serverHost->queueEnds = false;
     EXPECT_FALSE(coordinator->finishServer(BridgeCoordinator::stopGrace));
     EXPECT_EQ(&coordinator->server(), server);

@@ -162,9 +162,12 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
         const std::string portText = std::to_string(port);
-        char* arguments[] = {const_cast<char*>("oscdump"), const_cast<char*>("-L"),
+        // Under a limit of its own too, should this test be killed before it stops it;
+        // timeout passes the stop's SIGTERM on.
+        char* arguments[] = {const_cast<char*>("timeout"),        const_cast<char*>("120"),
+                             const_cast<char*>("oscdump"),        const_cast<char*>("-L"),
                              const_cast<char*>(portText.c_str()), nullptr};
-        const int result = posix_spawnp(&pid_, "oscdump", &actions, nullptr, arguments, environ);
+        const int result = posix_spawnp(&pid_, "timeout", &actions, nullptr, arguments, environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(pipeEnds[1]);
         output_ = pipeEnds[0];

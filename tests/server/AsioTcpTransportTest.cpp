@@ -465,6 +465,13 @@ TEST_F(AsioTcpTransportTest, AFixedLocalPortIsTakenOnEveryAddress) {
     LoopbackClient client("127.0.0.1", wanted);
     acceptedConnection();
     EXPECT_TRUE(connectionsOnQueue.waitFor(1)[0]);
+    std::optional<LoopbackClient> overIPv6;
+    try {
+        overIPv6.emplace("::1", wanted);
+    } catch (const std::runtime_error&) {
+        GTEST_SKIP() << "this machine has no IPv6 loopback";
+    }
+    acceptedConnection(1);
 }
 
 // A fixed port held by an IPv6-only listener once fell back to an IPv4-only

@@ -111,8 +111,10 @@ private:
         return pid > 0 && name == "avahi-daemon" ? static_cast<pid_t>(pid) : 0;
     }
 
+    // At most 10 seconds in all, however long each look takes.
     static bool waitUntil(bool running) {
-        for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < deadline) {
             if (isRunning() == running) {
                 return true;
             }
