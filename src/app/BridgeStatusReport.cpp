@@ -2,22 +2,6 @@
 
 namespace varnello {
 
-namespace {
-
-const char* midiBackendName(MIDIBackendChoice midi) noexcept {
-    switch (midi) {
-    case MIDIBackendChoice::alsa:
-        return "alsa";
-    case MIDIBackendChoice::jack:
-        return "jack";
-    case MIDIBackendChoice::automatic:
-        break;
-    }
-    return "auto";
-}
-
-} // namespace
-
 nlohmann::json bridgeStatusReport(const std::optional<BridgeRuntimeSnapshot>& snapshot,
                                   const std::optional<std::string>& launchError,
                                   MIDIBackendChoice midi) {
@@ -34,7 +18,8 @@ nlohmann::json bridgeStatusReport(const std::optional<BridgeRuntimeSnapshot>& sn
                      {"enabled", osc.isEnabled},
                      {"host", osc.host},
                      {"port", osc.port}};
-    report["midi"] = {{"backend", midiBackendName(midi)}, {"port", "Varnello Bridge"}};
+    report["midi"] = {{"backend", std::string(midiBackendChoiceName(midi))},
+                      {"port", "Varnello Bridge"}};
     report["ledger"] = {{"insertions", snapshot->ledgerFill.insertionCount},
                         {"maximum", snapshot->ledgerFill.maximumInsertions},
                         {"percent", snapshot->ledgerFill.percent()}};

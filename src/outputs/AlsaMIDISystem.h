@@ -1,5 +1,6 @@
 #pragma once
 
+#include "outputs/MIDIBackendChoice.h"
 #include "outputs/MIDISystem.h"
 
 #include <map>
@@ -30,7 +31,9 @@ public:
                     std::span<const std::uint8_t> bytes) override;
     void disposeEndpoint(MIDIEndpointRef endpoint) noexcept override;
     void disposeClient(MIDIClientRef client) noexcept override;
-    std::string_view systemName() const noexcept override { return "alsa"; }
+    std::string_view systemName() const noexcept override {
+        return midiBackendChoiceName(MIDIBackendChoice::alsa);
+    }
     MIDITimeStamp currentHostTime() const noexcept override;
     MIDIStatus clientLoss(MIDIClientRef client) const noexcept override;
 

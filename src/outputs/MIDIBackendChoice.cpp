@@ -19,6 +19,18 @@ std::optional<MIDIBackendChoice> parseMIDIBackendChoice(std::string_view text) n
     return std::nullopt;
 }
 
+std::string_view midiBackendChoiceName(MIDIBackendChoice choice) noexcept {
+    switch (choice) {
+    case MIDIBackendChoice::alsa:
+        return "alsa";
+    case MIDIBackendChoice::jack:
+        return "jack";
+    case MIDIBackendChoice::automatic:
+        break;
+    }
+    return "auto";
+}
+
 std::unique_ptr<MIDISystem> makeMIDISystem(MIDIBackendChoice choice) {
     switch (choice) {
     case MIDIBackendChoice::alsa:

@@ -18,6 +18,10 @@ enum class MIDIBackendChoice {
 // "auto", "alsa" or "jack"; nothing for any other text. Thread-safe.
 std::optional<MIDIBackendChoice> parseMIDIBackendChoice(std::string_view text) noexcept;
 
+// The option value of a choice, which parseMIDIBackendChoice reads back; also the
+// name each MIDI system gives itself. Thread-safe.
+std::string_view midiBackendChoiceName(MIDIBackendChoice choice) noexcept;
+
 // The MIDI system for a choice. Nothing is opened until a client is created,
 // so the choice of `automatic` is made then. Thread-safe.
 std::unique_ptr<MIDISystem> makeMIDISystem(MIDIBackendChoice choice);

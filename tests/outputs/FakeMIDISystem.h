@@ -13,6 +13,7 @@ namespace varnello::test {
 // What a FakeMIDISystem was asked and what it answers. Shared with the test,
 // so it outlives a system owned by the object under test.
 struct FakeMIDIState {
+    std::string name;
     struct Packet {
         MIDIEndpointRef endpoint;
         MIDITimeStamp timeStamp;
@@ -124,6 +125,7 @@ public:
     }
 
     MIDITimeStamp currentHostTime() const noexcept override { return state_->hostTime; }
+    std::string_view systemName() const noexcept override { return state_->name; }
 
     MIDIStatus clientLoss(MIDIClientRef client) const noexcept override {
         const auto found = state_->lostClients.find(client);

@@ -44,6 +44,16 @@ TEST_F(FallbackMIDISystemTest, PreferredSystemServesWhenItCreatesAClient) {
     EXPECT_TRUE(fallback->calls.empty());
 }
 
+TEST_F(FallbackMIDISystemTest, ItsNameIsTheNameOfTheSystemThatServes) {
+    preferred->name = "alsa";
+    fallback->name = "jack";
+    preferred->createClientStatus = -2;
+    auto system = makeSystem();
+    EXPECT_EQ(system.systemName(), "alsa") << "the preferred until it fails";
+    EXPECT_EQ(useForOneSend(system), 0);
+    EXPECT_EQ(system.systemName(), "jack");
+}
+
 TEST_F(FallbackMIDISystemTest, FallbackServesEveryLaterCallWhenThePreferredFails) {
     preferred->createClientStatus = -2;
     fallback->hostTime = 42;

@@ -28,5 +28,14 @@ TEST(MIDIBackendChoiceTest, ParsesTheThreeOptionValuesOnly) {
     EXPECT_EQ(parseMIDIBackendChoice(std::string_view("alsa\0", 5)), std::nullopt);
 }
 
+TEST(MIDIBackendChoiceTest, EachChoiceIsNamedAsItIsWrittenAndEachSystemNamesItsOwn) {
+    for (const auto choice :
+         {MIDIBackendChoice::automatic, MIDIBackendChoice::alsa, MIDIBackendChoice::jack}) {
+        EXPECT_EQ(parseMIDIBackendChoice(midiBackendChoiceName(choice)), choice);
+    }
+    EXPECT_EQ(makeMIDISystem(MIDIBackendChoice::alsa)->systemName(), "alsa");
+    EXPECT_EQ(makeMIDISystem(MIDIBackendChoice::jack)->systemName(), "jack");
+}
+
 } // namespace
 } // namespace varnello
