@@ -94,7 +94,7 @@ int run(const ReportOptions& options) {
     limit.watch(bridge->pid());
     const std::uint16_t port = awaitReady(*bridge);
     std::this_thread::sleep_for(500ms);
-    figures.idleMemory = processMemory(bridge->pid());
+    figures.idleMemory = testing::processMemory(bridge->pid());
 
     LedgerFloor floor(launch.ledgerFile());
     NewCommands newCommands;

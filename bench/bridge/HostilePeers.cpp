@@ -117,11 +117,11 @@ HostileFigures HostilePeers::run(int silent, int stalled, std::chrono::milliseco
         encodeFrame(TessaroBridgeHello::make(TessaroBridgePeerRole::tessaro, 1, "hostile-flood",
                                              "Hostile flood", {TessaroBridgeCapability::osc})));
     figures.floodedCommands = flood(*flooder, floodTime);
-    figures.withPeers = processMemory(bridge_);
+    figures.withPeers = testing::processMemory(bridge_);
     peers.clear();
     flooder.reset();
     std::this_thread::sleep_for(settleTime);
-    figures.afterClose = processMemory(bridge_);
+    figures.afterClose = testing::processMemory(bridge_);
     return figures;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ProcessMemory.h"
+#include "app/ProcessMemory.h"
 
 #include <chrono>
 #include <cstddef>
@@ -16,8 +16,8 @@ struct HostileFigures {
     std::size_t floodedCommands = 0;
     // The bridge's memory with all of them open at the flood's end, and a second
     // after they all closed.
-    ProcessMemory withPeers;
-    ProcessMemory afterClose;
+    testing::ProcessMemory withPeers;
+    testing::ProcessMemory afterClose;
 };
 
 // A short, bounded stint of hostile peers against the bridge at `port`: connections

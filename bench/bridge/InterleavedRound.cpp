@@ -55,7 +55,7 @@ RoundFigures InterleavedRound::run(const RoundPlan& plan, const CommandSource& n
                                  acknowledgement});
         floorBefore = floorAfter;
     }
-    figures.memoryConnected = processMemory(bridge_.pid());
+    figures.memoryConnected = testing::processMemory(bridge_.pid());
     if (!withFloor) {
         client_.drainDatagrams(strayDatagramWait);
     }

@@ -3,8 +3,8 @@
 #include "BridgeIdle.h"
 #include "LedgerFloor.h"
 #include "LoadClient.h"
-#include "ProcessMemory.h"
 #include "app/BridgeProcess.h"
+#include "app/ProcessMemory.h"
 #include "protocol/TessaroBridgeCommand.h"
 
 #include <cstdint>
@@ -55,7 +55,7 @@ struct RoundFigures {
     double queueThreadNanoseconds = 0;
     double clientNanoseconds = 0;
     // With the round's iPads connected, after its last batch.
-    ProcessMemory memoryConnected;
+    testing::ProcessMemory memoryConnected;
 
     double acknowledgementsPerSecond() const noexcept {
         return static_cast<double>(commands.size()) / commandSeconds;

@@ -4,8 +4,8 @@
 #include "HostilePeers.h"
 #include "InterleavedRound.h"
 #include "MachineDescription.h"
-#include "ProcessMemory.h"
 #include "StartUpTimer.h"
+#include "app/ProcessMemory.h"
 
 #include <cstddef>
 #include <string>
@@ -20,7 +20,7 @@ struct ReportFigures {
     int floorSamplesPerSlice = 0;
     int batchesPerSlice = 0;
     BridgeIdle idle;
-    ProcessMemory idleMemory;
+    testing::ProcessMemory idleMemory;
     // 1, 8 and 32 iPads, then the 8-iPad round's last commands again.
     std::vector<RoundFigures> rounds;
     RoundFigures repeated;

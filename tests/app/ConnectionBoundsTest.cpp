@@ -289,7 +289,7 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
     ASSERT_EQ(::send(iPad, frame(hello).data(), frame(hello).size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(frame(hello).size()));
     std::this_thread::sleep_for(200ms); // the hello is handled before the first agent asks
-    const std::size_t memoryBefore = bridge.memory("VmRSS");
+    const std::size_t memoryBefore = bridge.memory().resident;
 
     // Requests of about 63 kB fill what the sockets take (here about two of
     // them; five leave room for kernels that take more), and from then on
@@ -331,7 +331,7 @@ TEST(StalledIPad, AgentsWaitingOnItAreAnsweredWhenItsSessionClosesAndMemoryStays
         ASSERT_TRUE(agents.back()->connected());
         ASSERT_TRUE(agents.back()->send(agentRequestJson("library", 0)));
     }
-    const std::size_t memoryStalled = bridge.memory("VmRSS");
+    const std::size_t memoryStalled = bridge.memory().resident;
 
     std::vector<std::optional<AgentAnswer>> answers;
     collectAnswers(agents, answers, Clock::now() + 300ms);

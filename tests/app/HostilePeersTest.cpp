@@ -83,7 +83,7 @@ TEST(HostilePeers, WellBehavedIPadIsAnsweredAndMemoryStaysBounded) {
         slowestAnswer = std::max(slowestAnswer, Clock::now() - start);
     };
     expectAnswered("at start");
-    const std::size_t baseline = bridge.memory("VmRSS");
+    const std::size_t baseline = bridge.memory().resident;
 
     // Each reads the bridge's hello, so the bridge has taken it in before memory is read.
     std::vector<std::unique_ptr<FramedConnection>> silent;
@@ -93,7 +93,7 @@ TEST(HostilePeers, WellBehavedIPadIsAnsweredAndMemoryStaysBounded) {
         ASSERT_TRUE(silent.back()->receive());
     }
     expectAnswered("beside silent connections");
-    const std::size_t withSilent = bridge.memory("VmRSS");
+    const std::size_t withSilent = bridge.memory().resident;
 
     // The length of a maximal frame, then all of it but its last byte.
     std::string partial = frame(std::string(maximumFrameBytes, ' '));
@@ -106,7 +106,7 @@ TEST(HostilePeers, WellBehavedIPadIsAnsweredAndMemoryStaysBounded) {
     }
     std::this_thread::sleep_for(500ms);
     expectAnswered("beside stalled frames");
-    const std::size_t withStalled = bridge.memory("VmRSS");
+    const std::size_t withStalled = bridge.memory().resident;
 
     std::atomic<std::size_t> flooded{0};
     std::thread flooder([&] { flooded = flood(*port, floodDuration); });
@@ -118,14 +118,14 @@ TEST(HostilePeers, WellBehavedIPadIsAnsweredAndMemoryStaysBounded) {
         std::this_thread::sleep_for(100ms);
     }
     flooder.join();
-    const std::size_t withFlood = bridge.memory("VmRSS");
+    const std::size_t withFlood = bridge.memory().resident;
 
     silent.clear();
     stalled.clear();
     std::this_thread::sleep_for(1s);
     expectAnswered("after the others closed");
-    const std::size_t afterClose = bridge.memory("VmRSS");
-    const std::size_t peak = bridge.memory("VmHWM");
+    const std::size_t afterClose = bridge.memory().resident;
+    const std::size_t peak = bridge.memory().peak;
 
     std::printf(
         "hostile peers: resident %.1f MiB at start, %.1f MiB with %d silent connections "

@@ -2,6 +2,7 @@
 
 #include "HeadlessEndToEndTest.h"
 #include "OscAddressTally.h"
+#include "app/ProcessMemory.h"
 #include "support/TemporaryFolder.h"
 
 #include <chrono>
@@ -50,17 +51,8 @@ public:
     void kill() { process_.reset(); }
     std::optional<int> terminate() { return process_->terminate(std::chrono::seconds(20)); }
 
-    // Resident memory of the running program, in bytes: now ("VmRSS") or its peak ("VmHWM").
-    std::size_t memory(const std::string& field) const {
-        std::ifstream status("/proc/" + std::to_string(process_->pid()) + "/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.rfind(field + ":", 0) == 0) {
-                return std::stoull(line.substr(field.size() + 1)) * 1024;
-            }
-        }
-        return 0;
-    }
+    // Resident memory of the running program, now and at its peak.
+    testing::ProcessMemory memory() const { return testing::processMemory(process_->pid()); }
 
     std::size_t openDescriptors() const {
         const auto folder = "/proc/" + std::to_string(process_->pid()) + "/fd";

@@ -1,10 +1,10 @@
-#include "ProcessMemory.h"
+#include "app/ProcessMemory.h"
 
 #include <fstream>
 #include <sstream>
 #include <string>
 
-namespace varnello::bench {
+namespace varnello::testing {
 
 ProcessMemory processMemory(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -24,4 +24,4 @@ ProcessMemory processMemory(pid_t pid) {
     return memory;
 }
 
-} // namespace varnello::bench
+} // namespace varnello::testing

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <sys/types.h>
 
-namespace varnello::bench {
+namespace varnello::testing {
 
 // A process's resident memory in bytes, now (VmRSS) and at its peak so far (VmHWM),
 // from /proc/<pid>/status; 0 when the process is gone.
@@ -14,4 +14,4 @@ struct ProcessMemory {
 
 ProcessMemory processMemory(pid_t pid);
 
-} // namespace varnello::bench
+} // namespace varnello::testing
