@@ -1,14 +1,13 @@
 #include "BridgeLaunch.h"
 
 #include "BridgeLoadError.h"
+#include "app/ReadyLine.h"
 
-#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <map>
 #include <optional>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 namespace varnello::bench {
@@ -27,26 +26,9 @@ std::unique_ptr<testing::BridgeProcess> BridgeLaunch::start() const {
     }
 }
 
-namespace {
-
-// The port of a ready line, or 0.
-unsigned portOf(const std::optional<std::string>& line, std::string_view marker) {
-    const auto at = line ? line->find(marker) : std::string::npos;
-    if (at == std::string::npos) {
-        return 0;
-    }
-    const std::string_view rest = std::string_view(*line).substr(at + marker.size());
-    unsigned port = 0;
-    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), port);
-    const bool closed = end != rest.data() + rest.size() && *end == ')';
-    return error == std::errc{} && closed && port <= 65535 ? port : 0;
-}
-
-} // namespace
-
 std::uint16_t awaitReady(testing::BridgeProcess& bridge) {
-    static constexpr std::string_view marker = "Beschikbaar via wifi (TCP ";
-    const unsigned port = portOf(bridge.awaitLine(std::string(marker), 10s), marker);
+    const auto line = bridge.awaitLine(std::string(testing::readyLineStart), 10s);
+    const std::uint16_t port = line ? testing::readyPort(*line) : 0;
     if (port == 0) {
         std::fputs(bridge.errorOutput().c_str(), stderr);
         throw BridgeLoadError(BridgeLoadError::Code::notReady);

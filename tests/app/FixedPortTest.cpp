@@ -4,6 +4,7 @@
 
 #include "ChildProcess.h"
 #include "HeadlessEndToEndTest.h"
+#include "app/ReadyLine.h"
 #include "support/TemporaryFolder.h"
 
 #include <arpa/inet.h>
@@ -12,7 +13,6 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <regex>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,7 +23,7 @@ using namespace std::chrono_literals;
 using endtoend::FramedConnection;
 using testing::ChildProcess;
 
-const std::string readyLine = "Server status: Beschikbaar via wifi (TCP ";
+const std::string readyLine(testing::readyLineStart);
 const std::string takenLine = "Server status: Network error: Address already in use, clients: 0";
 
 // A TCP socket listening on every IPv4 address, on a port the system chose: the
@@ -60,13 +60,7 @@ std::uint16_t freePort() {
     return HeldPort().port();
 }
 
-std::uint16_t readyPort(const std::string& log) {
-    std::smatch match;
-    if (!std::regex_search(log, match, std::regex(R"(Beschikbaar via wifi \(TCP (\d+)\))"))) {
-        return 0;
-    }
-    return static_cast<std::uint16_t>(std::stoi(match[1]));
-}
+using testing::readyPort;
 
 // The bridge answers a peer on `port` with its hello.
 bool servesIPadsOn(std::uint16_t port) {

@@ -3,6 +3,7 @@
 #include "HeadlessEndToEndTest.h"
 #include "OscAddressTally.h"
 #include "app/ProcessMemory.h"
+#include "app/ReadyLine.h"
 #include "support/TemporaryFolder.h"
 
 #include <chrono>
@@ -11,7 +12,6 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -37,13 +37,10 @@ public:
         std::vector<std::string> arguments(launcher.begin() + 1, launcher.end());
         arguments.insert(arguments.end(), {"--headless", "--midi=jack"});
         process_ = std::make_unique<BridgeProcess>(launcher.front(), arguments, environment);
-        static const std::regex ready(R"(Server status: Beschikbaar via wifi \(TCP (\d+)\))");
-        const auto line = process_->awaitLine("Beschikbaar via wifi", std::chrono::seconds(30));
-        std::smatch match;
-        if (!line || !std::regex_search(*line, match, ready)) {
-            return std::nullopt;
-        }
-        return static_cast<std::uint16_t>(std::stoi(match[1]));
+        const auto line =
+            process_->awaitLine(std::string(testing::readyLineStart), std::chrono::seconds(30));
+        const std::uint16_t port = line ? testing::readyPort(*line) : 0;
+        return port != 0 ? std::optional(port) : std::nullopt;
     }
 
     BridgeProcess& process() { return *process_; }

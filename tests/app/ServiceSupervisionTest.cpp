@@ -18,7 +18,6 @@
 #include <gtest/gtest.h>
 #include <mutex>
 #include <poll.h>
-#include <regex>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -130,7 +129,7 @@ private:
     std::vector<std::string> messages_;
 };
 
-const std::string readyLine = "Server status: Beschikbaar via wifi (TCP ";
+const std::string readyLine(testing::readyLineStart);
 // The server's stop grace and what the program may take beyond it.
 constexpr auto stopGrace = 2s;
 constexpr auto stopMargin = 2s;
@@ -159,13 +158,7 @@ protected:
             environment, logFile);
     }
 
-    static std::uint16_t portIn(const std::string& log) {
-        std::smatch match;
-        if (!std::regex_search(log, match, std::regex(R"(Beschikbaar via wifi \(TCP (\d+)\))"))) {
-            return 0;
-        }
-        return static_cast<std::uint16_t>(std::stoi(match[1]));
-    }
+    static std::uint16_t portIn(const std::string& log) { return testing::readyPort(log); }
 
     // SIGTERM, then the exit status and how long the program took to end.
     static std::pair<std::optional<int>, std::chrono::milliseconds>
